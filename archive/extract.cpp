@@ -1,0 +1,184 @@
+// The extraction driver: one pass over the archive, the three sinks (none,
+// memory, file), the stored copy and the data checksum test.
+#include "archive/extract.h"
+
+#include "archive/checksum.h"
+#include "archive/unpack20.h"
+#include "support/charset.h"
+#include "support/files.h"
+
+namespace {
+
+constexpr uint32_t kStoredPiece = 32768;
+
+uint32_t sink_output(ArchiveReader* r, std::FILE* output, const uint8_t* bytes, uint32_t count) {
+  if (output != nullptr) return static_cast<uint32_t>(std::fwrite(bytes, 1, count, output));
+  if (r->memory_sink != nullptr) {
+    if (byte_buffer_append(r->memory_sink, bytes, count) != 0) r->sink_failed = true;
+    return count;
+  }
+  return 0;
+}
+
+bool checksum_matches(const ArchiveReader* r) {
+  if (r->archive_format == kFormatOld) return r->data_checksum == r->entry.file_crc;
+  return r->data_checksum == ~r->entry.file_crc;
+}
+
+}  // namespace
+
+uint32_t read_packed(ArchiveReader* r, uint8_t* buffer, uint32_t count) {
+  uint32_t total = 0;
+  while (count > 0) {
+    const uint32_t request = count < r->packed_left ? count : r->packed_left;
+    if (r->archive_file == nullptr) return 0;
+    const std::size_t got = request == 0 ? 0 : std::fread(buffer, 1, request, r->packed_source);
+    if (got == 0) return 0;
+    total += static_cast<uint32_t>(got);
+    buffer += got;
+    count -= static_cast<uint32_t>(got);
+    r->packed_left -= static_cast<uint32_t>(got);
+    if (r->packed_left == 0) break;
+  }
+  return total;
+}
+
+uint32_t write_unpacked(ArchiveReader* r, const uint8_t* bytes, uint32_t count) {
+  const uint32_t n = sink_output(r, r->output_file, bytes, count);
+  if (!r->skip_output) {
+    r->data_checksum = update_checksum(r, r->data_checksum, bytes, n, r->archive_format == kFormatOld ? 1 : 2);
+  }
+  return n;
+}
+
+int copy_stored(ArchiveReader* r) {
+  OwnedBlock buffer = alloc_zeroed(kStoredPiece);
+  if (buffer.data == nullptr) return kExtractNoCopyBuffer;
+  for (;;) {
+    uint32_t n = read_packed(r, buffer.data, kStoredPiece);
+    if (n == 0) break;
+    if (static_cast<int64_t>(n) > r->unpacked_left) n = r->unpacked_left < 0 ? 0 : r->unpacked_left;
+    write_unpacked(r, buffer.data, n);
+    if (r->unpacked_left >= 0) r->unpacked_left -= static_cast<int32_t>(n);
+  }
+  release(&buffer);
+  return kExtractOk;
+}
+
+int extract_entries(ArchiveReader* r) {
+  ByteBuffer memory;
+  byte_buffer_init(&memory);
+  bool first_entry = true;
+  int result = kExtractOk;
+  WideChar name[kNameCapacity];
+
+  r->archive_file = open_archive_file(r->archive_path, 1);
+  if (r->archive_file == nullptr) return kExtractNoArchive;
+  if (find_archive(r) == kLocationNone) {
+    close_stream(r->archive_file);
+    return kExtractNoArchive;
+  }
+  r->window = alloc_zeroed(kWindowSize);
+  if (r->window.data == nullptr) {
+    close_stream(r->archive_file);
+    return kExtractNoWindow;
+  }
+  std::fseek(r->archive_file, r->main_header.head_size - r->main_header_read, SEEK_CUR);
+
+  while (result == kExtractOk) {
+    if (read_block(r, 0x8000 | kBlockFile) <= 0) break;
+    if (r->block.head_type == kBlockSub) {
+      std::fseek(r->archive_file, r->next_block, SEEK_SET);
+      continue;
+    }
+    map_entry_attributes(r);
+    const FileHeader& e = r->entry;
+    if ((e.head_flags & kFlagContinuedFromPrevious) && first_entry) {
+      result = kExtractNoArchive;
+      break;
+    }
+    first_entry = false;
+    std::fseek(r->archive_file, r->next_block - static_cast<int32_t>(e.pack_size), SEEK_SET);
+
+    if (e.file_attr & kAttrDirectory) {
+      name[0] = 0;
+    } else {
+      ansi_to_wide(r->entry_name, name, kNameCapacity);
+      if (r->entry_callback(name, nullptr, e.unp_size, r->user_data) != 0) break;
+    }
+    r->memory_sink = nullptr;
+    r->output_file = nullptr;
+    if (e.file_attr & (kAttrVolumeLabel | kAttrDirectory)) continue;
+    // The counter of bytes still to produce is signed 32-bit: larger sizes
+    // cannot be decoded and mark the archive as damaged.
+    if (e.unp_size >= 0x80000000u) {
+      result = kExtractBadChecksum;
+      break;
+    }
+
+    std::FILE* output = nullptr;
+    if (name[0] >= 1 && name[0] <= 31) {
+      r->memory_sink = &memory;
+      byte_buffer_clear(&memory);
+    } else if (name[0] >= 32) {
+      output = create_output_file(name);
+      if (output == nullptr) {
+        result = kExtractCannotCreate;
+        break;
+      }
+    }
+    r->skip_output = name[0] == 0;
+    r->sink_failed = false;
+    r->data_checksum = r->archive_format == kFormatOld ? 0 : 0xFFFFFFFFu;
+    r->packed_left = e.pack_size;
+    r->unpacked_left = static_cast<int32_t>(e.unp_size);
+    r->packed_source = r->archive_file;
+    r->output_file = output;
+
+    if (e.method == kMethodStored) {
+      result = copy_stored(r);
+    } else if (e.unp_ver > 15) {
+      decompress_entry(r, r->window.data, e.head_flags & kFlagSolid);
+    }
+    std::fseek(r->archive_file, r->next_block, SEEK_SET);
+
+    const bool mismatch = !r->skip_output && !checksum_matches(r);
+    if (mismatch) result = kExtractBadChecksum;
+    close_stream(output);
+    r->output_file = nullptr;
+    if (mismatch) {
+      if (output != nullptr) delete_file(name);
+    } else if (r->memory_sink != nullptr) {
+      static const uint8_t zero = 0;
+      if (byte_buffer_append(&memory, &zero, 1) != 0) r->sink_failed = true;
+      // A buffer that could not take every byte is never handed back short.
+      if (r->sink_failed) {
+        result = kExtractNoReader;
+        break;
+      }
+      if (r->entry_callback(name, memory.data.data, e.unp_size, r->user_data) != 0) break;
+    } else if (output != nullptr) {
+      apply_entry_time_and_attributes(name, e.file_time, e.file_attr);
+    }
+  }
+
+  release(&r->window);
+  close_stream(r->archive_file);
+  r->archive_file = nullptr;
+  byte_buffer_reset(&memory);
+  return result;
+}
+
+int extract_archive(const WideChar* archive_path, EntryCallback callback, void* user) {
+  OwnedBlock record = alloc_zeroed(sizeof(ArchiveReader));
+  if (record.data == nullptr) return kExtractNoReader;
+  ArchiveReader* r = reinterpret_cast<ArchiveReader*>(record.data);
+  r->archive_path = archive_path;
+  r->entry_callback = callback;
+  r->user_data = user;
+  for (int k = 0; k < kMaxChannels; ++k) r->decoder.channel_tables[k] = &r->decoder.channel_slots[k];
+  init_crc_table(r);
+  const int result = extract_entries(r);
+  release(&record);
+  return result;
+}

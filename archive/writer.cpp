@@ -1,0 +1,121 @@
+// The archive writer: the block format's headers, byte for byte.
+#include "archive/writer.h"
+
+#include "archive/checksum.h"
+
+namespace {
+
+void put16(std::vector<uint8_t>& out, uint32_t v) {
+  out.push_back(static_cast<uint8_t>(v));
+  out.push_back(static_cast<uint8_t>(v >> 8));
+}
+
+void put32(std::vector<uint8_t>& out, uint32_t v) {
+  put16(out, v & 0xFFFF);
+  put16(out, v >> 16);
+}
+
+// Stores the low 16 bits of the complemented CRC-32 of header[2..] at header[0..1].
+void seal_header(std::vector<uint8_t>& out, std::size_t start) {
+  const uint32_t crc = ~crc32_of(0xFFFFFFFFu, out.data() + start + 2, out.size() - start - 2);
+  out[start] = static_cast<uint8_t>(crc);
+  out[start + 1] = static_cast<uint8_t>(crc >> 8);
+}
+
+}  // namespace
+
+void begin_archive(ArchiveWriter* w, ArchiveForm form, uint16_t main_flags) {
+  std::vector<uint8_t>& out = w->bytes;
+  w->form = form;
+  if (form == ArchiveForm::kOld) {
+    if (out.size() < 32) out.resize(32, 0);
+    for (int k = 0; k < 4; ++k) out[28 + k] = kOldSfxTag[k];
+    w->archive_offset = out.size();
+    // The 13 bytes from the signature on are read with the main header layout:
+    // "RE~^" fill head_crc, head_type and the low flag byte.
+    out.insert(out.end(), kOldSignature, kOldSignature + 4);
+    out.push_back(0);   // high flag byte
+    put16(out, 13);     // head_size
+    put16(out, 0);
+    put32(out, 0);
+    return;
+  }
+  w->archive_offset = out.size();
+  out.insert(out.end(), kMarker, kMarker + 7);
+  const std::size_t start = out.size();
+  put16(out, 0);
+  out.push_back(kBlockMain);
+  put16(out, main_flags);
+  put16(out, kMainHeaderSize);
+  put16(out, 0);
+  put32(out, 0);
+  seal_header(out, start);
+}
+
+void add_entry(ArchiveWriter* w, const EntrySpec& spec, const uint8_t* packed, uint32_t pack_size) {
+  std::vector<uint8_t>& out = w->bytes;
+  const std::size_t start = out.size();
+  put16(out, 0);
+  out.push_back(kBlockFile);
+  put16(out, spec.head_flags | kFlagLongBlock);
+  put16(out, static_cast<uint32_t>(kFileHeaderSize + spec.name.size()));
+  put32(out, pack_size);
+  put32(out, spec.unp_size);
+  out.push_back(spec.host_os);
+  put32(out, spec.file_crc);
+  put32(out, spec.file_time);
+  out.push_back(spec.unp_ver);
+  out.push_back(spec.method);
+  put16(out, static_cast<uint32_t>(spec.name.size()));
+  put32(out, spec.file_attr);
+  out.insert(out.end(), spec.name.begin(), spec.name.end());
+  seal_header(out, start);
+  if (pack_size > 0) out.insert(out.end(), packed, packed + pack_size);
+}
+
+void add_stored_entry(ArchiveWriter* w, EntrySpec spec, const uint8_t* data, uint32_t size) {
+  spec.method = kMethodStored;
+  spec.unp_size = size;
+  spec.file_crc = entry_checksum(w->form, data, size);
+  add_entry(w, spec, data, size);
+}
+
+void add_raw_block(ArchiveWriter* w, uint8_t type, uint16_t flags, const std::vector<uint8_t>& body) {
+  std::vector<uint8_t>& out = w->bytes;
+  const std::size_t start = out.size();
+  put16(out, 0);
+  out.push_back(type);
+  put16(out, flags);
+  put16(out, static_cast<uint32_t>(7 + body.size()));
+  out.insert(out.end(), body.begin(), body.end());
+  seal_header(out, start);
+}
+
+void end_archive(ArchiveWriter* w) {
+  // The format's end-of-archive block (type 0x7B) stops readers that know it;
+  // behind it, seven zero bytes form a block whose size is below the minimum
+  // of 7, which ends every walk that skips unknown block types.
+  add_raw_block(w, 0x7B, 0x4000, {});
+  w->bytes.insert(w->bytes.end(), 7, 0);
+}
+
+uint32_t entry_checksum(ArchiveForm form, const uint8_t* data, std::size_t size) {
+  if (form == ArchiveForm::kOld) {
+    uint32_t sum = 0;
+    for (std::size_t done = 0; done < size;) {
+      const uint32_t piece = static_cast<uint32_t>(size - done > 0x40000000 ? 0x40000000 : size - done);
+      sum = checksum16_update(sum, data + done, piece);
+      done += piece;
+    }
+    return sum;
+  }
+  return ~crc32_of(0xFFFFFFFFu, data, size);  // the standard (complemented) CRC-32
+}
+
+uint32_t dos_time_from_parts(int year, int month, int day, int hour, int minute, int second) {
+  if (year < 1980) return (1u << 21) | (1u << 16);  // 1980-01-01 00:00:00
+  if (year > 2107) { year = 2107; month = 12; day = 31; hour = 23; minute = 59; second = 58; }
+  const uint32_t date = static_cast<uint32_t>(((year - 1980) << 9) | (month << 5) | day);
+  const uint32_t time = static_cast<uint32_t>((hour << 11) | (minute << 5) | (second / 2));
+  return (date << 16) | time;
+}

@@ -1,0 +1,28 @@
+// vxpack's commands as functions: each writes its report to out, its problems
+// to err, and returns the process exit code (see ExitCode).
+#pragma once
+
+#include <filesystem>
+#include <ostream>
+
+namespace vxpack {
+
+enum ExitCode : int {
+  kExitOk = 0,
+  kExitUsage = 1,         // bad command line
+  kExitNoArchive = 2,     // file missing or unreadable, or no archive in it
+  kExitDamaged = 3,       // an entry failed its checksum, or the archive is damaged
+  kExitCannotWrite = 4,   // an output file or folder cannot be created
+  kExitNoMemory = 5,      // memory exhausted
+  kExitUnsafeName = 6,    // extract refused entries whose names leave the folder
+};
+
+// The exit codes in words, for --help.
+const char* exit_code_help();
+
+int run_list(const std::filesystem::path& file, std::ostream& out, std::ostream& err);
+int run_test(const std::filesystem::path& file, std::ostream& out, std::ostream& err);
+int run_extract(const std::filesystem::path& file, const std::filesystem::path& folder,
+                std::ostream& out, std::ostream& err);
+
+}  // namespace vxpack
