@@ -50,10 +50,14 @@ EntryCode entry_code_for(const WideChar* name) {
 }
 
 void base_name_from_pack(const WideChar* name, WideChar* base_name, int capacity) {
-  base_name[0] = 0;
-  append_text(name + name_offset(name), base_name, capacity);
-  const int n = wide_length(base_name);
-  if (n > 7) base_name[n - 7] = 0;
+  // "_XX.LNG" comes off the whole file name before the name is cut to the
+  // capacity, so that a long base name keeps its first characters.
+  const WideChar* file = name + name_offset(name);
+  int n = wide_length(file);
+  if (n > 7) n -= 7;
+  if (n > capacity - 1) n = capacity - 1;
+  for (int i = 0; i < n; ++i) base_name[i] = file[i];
+  base_name[n] = 0;
 }
 
 void parse_description(const char* text, char* name, char* version) {
@@ -75,11 +79,19 @@ void parse_description(const char* text, char* name, char* version) {
 }
 
 void read_install_key(const char* text, const char* key, char* field, int capacity) {
-  const int at = find_narrow(text, key);
-  if (at < 0) return;
-  const char* value = text + at + narrow_length(key);
-  if (*value != '=') return;
-  ++value;
+  // A key counts only at the start of a line: the same letters inside another
+  // line (GUID=... holds "ID", Class=MyExeWnd holds "Exe") are not the key.
+  const int key_length = narrow_length(key);
+  const char* line = text;
+  for (;;) {
+    int k = 0;
+    while (k < key_length && line[k] == key[k]) ++k;
+    if (k == key_length && line[k] == '=') break;
+    while (*line != 0 && *line != '\r' && *line != '\n') ++line;
+    while (*line == '\r' || *line == '\n') ++line;
+    if (*line == 0) return;
+  }
+  const char* value = line + key_length + 1;
   int n = 0;
   while (n < capacity - 1 && value[n] != 0 && value[n] != '\r' && value[n] != '\n') ++n;
   if (n == 0) return;
