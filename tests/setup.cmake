@@ -36,3 +36,9 @@ endforeach()
 add_test(NAME vxstub_size_and_imports
          COMMAND ${CMAKE_COMMAND} -DSTUB=$<TARGET_FILE:vxstub> -DLIMIT=200000 -DOBJDUMP=${CMAKE_OBJDUMP}
                  -P ${CMAKE_CURRENT_SOURCE_DIR}/check_stub.cmake)
+
+# The sample package's uninstaller on a faked installation.
+vx_add_test(uninst_test uninst_test.cpp LIBS vx_test_support shell32 advapi32)
+target_compile_definitions(uninst_test PRIVATE VX_UNINST_PATH="$<TARGET_FILE:UnInst>")
+target_include_directories(uninst_test PRIVATE ${PROJECT_BINARY_DIR}/examples)
+add_dependencies(uninst_test UnInst)
