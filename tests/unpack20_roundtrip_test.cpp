@@ -200,4 +200,20 @@ TEST(RoundTripForms, DeclaredSizeFarBeyondThePackedData) {
   EXPECT_TRUE(d.memory["next.txt"] == next);
 }
 
+// Inputs found by fuzzing (fuzz/regressions; the sanitizer build runs them
+// all in the smoke run). An entry whose data offset computes below zero (pack
+// size 2^31 in a block without the data-size bit): the seek is refused, the
+// entry decodes from where the stream stands and fails its checksum.
+TEST(FuzzFindings, DataOffsetBelowZero) {
+  const std::filesystem::path input = std::filesystem::path(VX_FUZZ_FINDINGS) / "data-offset-below-zero";
+  ASSERT_TRUE(std::filesystem::exists(input)) << input;
+  Collected c;
+  EXPECT_EQ(extract_archive(vxtest::wide(input).c_str(), collect, &c), kExtractBadChecksum);
+  auto drop = [](WideChar* name, const uint8_t*, uint32_t, void*) -> int32_t {
+    name[0] = 0;
+    return 0;
+  };
+  EXPECT_EQ(extract_archive(vxtest::wide(input).c_str(), drop, nullptr), kExtractOk);
+}
+
 }  // namespace
