@@ -35,7 +35,7 @@ struct LevelConfig {
 
 constexpr LevelConfig kLevels[6] = {
     {0, 0, 0, false},      {4, 24, 0, false},   {12, 48, 1, false},
-    {48, 96, 1, false},    {160, 160, 2, false}, {256, 200, 0, true},
+    {48, 96, 1, false},    {96, 128, 2, false}, {256, 200, 0, true},
 };
 
 // One coded item: a main symbol and what follows it (extra bits, then a

@@ -21,8 +21,9 @@ namespace {
 constexpr uint64_t kMaxFileSize = 0x80000000ull;  // the decoder counts sizes in 31 bits
 constexpr std::size_t kMaxNameBytes = 259;
 
+// Paths in messages use '/' on every platform.
 std::string utf8_of(const fs::path& p) {
-  const std::u8string s = p.u8string();
+  const std::u8string s = p.generic_u8string();
   return std::string(s.begin(), s.end());
 }
 
