@@ -8,6 +8,10 @@
 inline constexpr uint32_t kWindowSize = 1u << 20;  // the 1 MB sliding window
 inline constexpr uint32_t kWindowMask = kWindowSize - 1;
 inline constexpr uint32_t kInputBufferSize = 8192;
+// Bytes behind in_buf that are never written: the decoder loads eight bytes
+// at a time, and a load at the last positions may touch them. Only bits that
+// lie inside in_buf are ever used.
+inline constexpr uint32_t kInputPadding = 8;
 
 inline constexpr int kCodeLengthSymbols = 19;
 inline constexpr int kMainSymbols = 298;      // literals, 256..269 control, 270..297 lengths
@@ -19,18 +23,28 @@ inline constexpr int kTableLengths = kMainSymbols + kDistanceSymbols + kRepLengt
 inline constexpr int kAllLengths = kMaxChannels * kChannelSymbols;                          // 1028
 inline constexpr int kMaxCodeLength = 15;
 
+// The lookup table built beside the limits: indexed by the next kFastBits bits
+// of the stream, each entry holds the symbol (low 16 bits) and its code length
+// (bits 16..23). Length 0 means the code is longer than kFastBits (or the
+// table was never built) and the symbol is found by comparing the limits.
+inline constexpr int kFastBits = 10;
+inline constexpr uint32_t kFastSize = 1u << kFastBits;
+static_assert(kFastBits >= 1 && kFastBits <= 14, "codes of up to 14 bits are found through the limits");
+static_assert(kMainSymbols < (1 << 16), "a fast entry keeps the symbol in 16 bits");
+
 // One canonical Huffman code, described by its left-aligned limits.
 struct DecodeTable {
   uint32_t count;                     // alphabet size; 0 in a table never built
   uint32_t limit[16];                 // left-aligned 16-bit bound per code length
   uint32_t start[16];                 // index in symbols of the first code of a length
   uint16_t symbols[kMainSymbols];     // symbols sorted by code length, then number
+  uint32_t fast[kFastSize];           // symbol | length << 16 per kFastBits-bit prefix
 };
 
 struct DecoderState {
   uint32_t window_pos;                // next write position in the window
   uint32_t flushed_pos;               // position up to which bytes went to the sink
-  uint8_t in_buf[kInputBufferSize];   // packed input
+  uint8_t in_buf[kInputBufferSize + kInputPadding];  // packed input (+ never-written padding)
   uint32_t in_pos;                    // byte holding the next unread bit
   uint32_t in_bit;                    // bits of in_buf[in_pos] consumed, 0..7
   uint32_t in_valid;                  // meaningful bytes in in_buf
@@ -42,6 +56,7 @@ struct DecoderState {
   uint32_t audio_mode;                // latest table header had the audio bit
   uint32_t channel_count;             // channels of the latest audio header, 1..4
   uint32_t current_channel;           // channel used by the end-of-entry check
+  uint32_t input_exhausted;           // a refill of this entry delivered no byte
   DecodeTable code_length_table;      // 19 symbols
   DecodeTable main_table;             // 298 symbols
   DecodeTable distance_table;         // 48 symbols
@@ -49,3 +64,11 @@ struct DecoderState {
   DecodeTable channel_slots[kMaxChannels];   // the per-channel tables of 257 symbols
   DecodeTable* channel_tables[kMaxChannels]; // pointed at channel_slots by extract_archive
 };
+
+// Once the packed data has run out, the decoder works over a buffer that no
+// longer changes (its bit stream repeats every 8160 bytes); symbol 256 before
+// any match and table changes (269) produce nothing, so such a stream could
+// loop for ever. The entry ends after this many consecutive steps without
+// output once no packed byte is left: more steps than the repeating stream has
+// bit positions.
+inline constexpr uint32_t kMaxIdleSteps = 1u << 16;

@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Short fuzzing run of the decompressor: builds the libFuzzer targets with
+# clang, AddressSanitizer and UndefinedBehaviorSanitizer in build/fuzz (a
+# separate build folder, configured once), writes the seed corpora, and runs
+# each target for FUZZ_SECONDS (default 30) from them. Exits non-zero when a
+# target reports a finding; the crashing input is left in build/fuzz/findings.
+#   scripts/fuzz-smoke.sh            both targets, 30 s each
+#   FUZZ_SECONDS=1800 scripts/fuzz-smoke.sh decoder_fuzz
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=build/fuzz
+seconds=${FUZZ_SECONDS:-30}
+targets=("$@")
+((${#targets[@]})) || targets=(decoder_fuzz decoder_diff_fuzz)
+
+flags="-fsanitize=address,undefined -fno-sanitize-recover=undefined -fsanitize=fuzzer-no-link -g"
+if [[ ! -f $build/build.ninja ]]; then
+  CC=clang CXX=clang++ cmake -S . -B $build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DVX_FUZZ=ON -DVX_TESTS=OFF -DCMAKE_C_FLAGS="$flags" -DCMAKE_CXX_FLAGS="$flags" >/dev/null
+fi
+cmake --build $build -j2 --target decoder_fuzz decoder_diff_fuzz decoder_fuzz_seeds
+
+mkdir -p $build/seeds/archives $build/seeds/passes $build/corpus/archives $build/corpus/passes $build/findings
+$build/fuzz/decoder_fuzz_seeds $build/seeds/archives $build/seeds/passes
+
+status=0
+for target in "${targets[@]}"; do
+  case $target in
+    decoder_fuzz) corpus=archives ;;
+    decoder_diff_fuzz) corpus=passes ;;
+    *) echo "unknown target $target" >&2; exit 2 ;;
+  esac
+  echo "== $target for ${seconds}s"
+  ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    $build/fuzz/$target -max_total_time="$seconds" -timeout=60 -rss_limit_mb=3072 -max_len=65536 \
+      -artifact_prefix=$build/findings/ -print_final_stats=1 \
+      $build/corpus/$corpus $build/seeds/$corpus || status=1
+done
+exit $status
