@@ -39,6 +39,12 @@ struct BuildDir {
     put("UnInst.exe", vxtest::text_like_bytes(9000, 2));
     put("empty.dat", {});
     put("noise.bin", vxtest::random_bytes(30000, 3));
+    // Larger than the window: text with noise between its repeats.
+    Bytes big = vxtest::text_like_bytes(700000, 4);
+    const Bytes gap = vxtest::random_bytes(200000, 5);
+    big.insert(big.end(), gap.begin(), gap.end());
+    big.insert(big.end(), big.begin(), big.begin() + 400000);
+    put("data/big.dat", big);
     vxtest::write_file(dir / "stub.exe", bytes_of(kStub));
   }
   void put(const std::string& name, const Bytes& bytes) {
@@ -62,12 +68,16 @@ vxpack::BuildOptions level(int m, bool solid = true) {
   return o;
 }
 
-TEST(Build, StoredPackageReadsBackWithItsHeaders) {
+class BuildLevels : public ::testing::TestWithParam<std::pair<int, bool>> {};
+
+TEST_P(BuildLevels, OutputReadsBackWithItsHeaders) {
+  const auto [m, solid] = GetParam();
   BuildDir d;
   fs::permissions(d.package / "UnInst.exe", fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                   fs::perm_options::remove);
-  const Built b = d.build("Setup.exe", level(0));
+  const Built b = d.build("Setup.exe", level(m, solid));
   ASSERT_EQ(b.code, 0) << b.err;
+  EXPECT_NE(b.out.find("8 files"), std::string::npos) << b.out;
   const Bytes setup = vxtest::read_file(d.dir / "Setup.exe");
   ASSERT_GT(setup.size(), kStub.size());
   EXPECT_EQ(std::string(setup.begin(), setup.begin() + kStub.size()), kStub);
@@ -77,25 +87,47 @@ TEST(Build, StoredPackageReadsBackWithItsHeaders) {
   std::string error;
   ASSERT_TRUE(vxpack::read_archive_info(d.dir / "Setup.exe", &info, &error)) << error;
   EXPECT_EQ(info.offset, static_cast<int32_t>(kStub.size()));
-  ASSERT_EQ(info.entries.size(), 7u);
+  ASSERT_EQ(info.entries.size(), 8u);
   EXPECT_EQ(info.entries[0].name, "FILE_ID.DIZ");
   EXPECT_EQ(info.entries[1].name, "foo.inf");
   EXPECT_EQ(info.entries[2].name, "Foo_FR.LNG");
+  bool chain_started = false;
   for (const auto& e : info.entries) {
     EXPECT_EQ(e.host_os, 2) << e.name;
     EXPECT_EQ(e.unp_ver, 20) << e.name;
-    EXPECT_EQ(e.method, 0x30) << e.name;
-    EXPECT_EQ(e.head_flags & 0x10, 0) << e.name;
     EXPECT_EQ(e.file_attr, e.name == "UnInst.exe" ? 0x21u : 0x20u) << e.name;
+    const bool stored = e.method == 0x30;
+    if (m == 0 || e.unp_size == 0 || e.name == "noise.bin") {
+      EXPECT_TRUE(stored) << e.name;
+      EXPECT_EQ(e.pack_size, e.unp_size) << e.name;
+    } else if (e.name == "Foo.exe" || e.name == "data\\big.dat") {
+      EXPECT_EQ(e.method, 0x30 + m) << e.name;
+      EXPECT_LT(e.pack_size, e.unp_size / 2) << e.name;
+    }
+    if (!stored) {
+      // The solid flag marks every compressed entry after the first.
+      EXPECT_EQ((e.head_flags & 0x10) != 0, solid && chain_started) << e.name;
+      chain_started = true;
+    } else {
+      EXPECT_EQ(e.head_flags & 0x10, 0) << e.name;
+    }
   }
   std::ostringstream out, err;
   EXPECT_EQ(vxpack::run_test(d.dir / "Setup.exe", out, err), 0) << err.str();
-  EXPECT_NE(out.str().find("All 7 entries OK"), std::string::npos);
+  EXPECT_NE(out.str().find("All 8 entries OK"), std::string::npos);
+  // Extracted files are the package's files.
+  EXPECT_EQ(vxpack::run_extract(d.dir / "Setup.exe", d.dir / "out", out, err), 0) << err.str();
+  EXPECT_EQ(vxtest::read_file(d.dir / "out" / "data" / "big.dat"), vxtest::read_file(d.package / "data" / "big.dat"));
+  EXPECT_EQ(vxtest::read_file(d.dir / "out" / "Foo.exe"), vxtest::read_file(d.package / "Foo.exe"));
 }
+
+INSTANTIATE_TEST_SUITE_P(Build, BuildLevels,
+                         ::testing::Values(std::pair{0, true}, std::pair{1, true}, std::pair{vxpack::kDefaultLevel, true},
+                                           std::pair{5, true}, std::pair{vxpack::kDefaultLevel, false}));
 
 TEST(Build, ReproducibleOutputIsByteIdentical) {
   BuildDir d;
-  vxpack::BuildOptions o = level(0);
+  vxpack::BuildOptions o = level(vxpack::kDefaultLevel);
   o.reproducible = true;
   ASSERT_EQ(d.build("a.exe", o).code, 0);
   // A different modification time must not matter in a reproducible build.
@@ -187,7 +219,7 @@ TEST(Build, WarningsAreShownUnlessQuiet) {
 TEST(Build, SignedOutputVerifiesAndReadsEveryEntry) {
   if (std::system("osslsigncode --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "osslsigncode missing";
   BuildDir d;
-  vxpack::BuildOptions o = level(0);
+  vxpack::BuildOptions o = level(vxpack::kDefaultLevel);
   o.stub = VX_TEST_PE_STUB;
   ASSERT_EQ(d.build("Setup.exe", o).code, 0);
   const std::string dir = d.dir.path().string();
@@ -198,12 +230,12 @@ TEST(Build, SignedOutputVerifiesAndReadsEveryEntry) {
   const std::string sign = "cd '" + dir +
                            "' && osslsigncode sign -certs cert.pem -key key.pem -in Setup.exe -out Signed.exe "
                            ">/dev/null 2>&1 && osslsigncode verify -CAfile cert.pem Signed.exe >verify.txt 2>&1";
-  ASSERT_EQ(std::system(sign.c_str()), 0) << vxtest::bytes_of("").size();
+  ASSERT_EQ(std::system(sign.c_str()), 0);
   const Bytes signed_exe = vxtest::read_file(d.dir / "Signed.exe");
   EXPECT_GT(signed_exe.size(), vxtest::read_file(d.dir / "Setup.exe").size());
   std::ostringstream out, err;
   EXPECT_EQ(vxpack::run_test(d.dir / "Signed.exe", out, err), 0) << err.str();
-  EXPECT_NE(out.str().find("All 7 entries OK"), std::string::npos) << out.str();
+  EXPECT_NE(out.str().find("All 8 entries OK"), std::string::npos) << out.str();
 }
 #endif
 
