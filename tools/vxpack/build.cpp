@@ -89,6 +89,11 @@ class Progress {
     err_ << line << std::flush;
     shown_ = true;
   }
+  void say(const char* text) {
+    if (!enabled_) return;
+    err_ << "\r" << text << std::string(60, ' ') << std::flush;
+    shown_ = true;
+  }
   void clear() {
     if (shown_) err_ << "\r" << std::string(100, ' ') << "\r" << std::flush;
     shown_ = false;
@@ -252,18 +257,20 @@ int run_build(const BuildOptions& o, std::ostream& out, std::ostream& err) {
   end_archive(&writer);
   flush();
   progress.update(done_files, done_bytes, true);
-  progress.clear();
   if (std::fclose(file) != 0) write_ok = false;
   if (!write_ok) {
+    progress.clear();
     remove_quietly(temp);
     err << "vxpack: " << path_text(o.output) << ": writing failed (disk full?)\n";
     return kExitCannotWrite;
   }
 
   if (o.verify) {
+    progress.say("verifying: reading every entry back through the installer's reader...");
     VerifyPass pass;
     const WideString wide_temp = to_wide(temp);
     const int result = extract_archive(wide_temp.c_str(), verify_callback, &pass);
+    progress.clear();
     if (result != kExtractOk || pass.entries != static_cast<int>(pkg.files.size())) {
       remove_quietly(temp);
       remove_quietly(o.output);
@@ -275,6 +282,7 @@ int run_build(const BuildOptions& o, std::ostream& out, std::ostream& err) {
       return kExitVerifyFailed;
     }
   }
+  progress.clear();
   std::error_code ec;
 #ifdef _WIN32
   fs::remove(o.output, ec);  // the rename does not replace a file there
