@@ -4,7 +4,6 @@
 #include "archive/pack20.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstring>
 #include <new>
 
@@ -153,10 +152,20 @@ void push_distance(uint32_t* reps, uint32_t distance) {
 
 // --- prices ---
 
+// 16 × log2(x) for x >= 1, in integers, so that every build of the packer
+// prices alike and output is the same on every platform.
+uint32_t log2_16(uint64_t x) {
+  static constexpr uint8_t kFraction[16] = {0, 1, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 15};
+  const int top = 63 - __builtin_clzll(x);
+  const uint32_t mantissa = top >= 4 ? static_cast<uint32_t>(x >> (top - 4)) & 15 : static_cast<uint32_t>(x << (4 - top)) & 15;
+  return 16u * static_cast<uint32_t>(top) + kFraction[mantissa];
+}
+
+// What a symbol seen freq times out of total costs, in 1/16 bit; unseen
+// symbols count as a quarter sighting.
 uint32_t price_of(uint32_t freq, uint32_t total) {
-  const double p = (freq + 0.25) / (total + 0.25);
-  const double bits = -std::log2(p);
-  return static_cast<uint32_t>(std::min(bits, 18.0) * 16.0 + 0.5);
+  const uint32_t bits = log2_16(4ull * total + 1) - log2_16(4ull * freq + 1);
+  return std::min<uint32_t>(bits, 18 * 16);
 }
 
 void derive_length_prices(Prices* pr, const uint32_t* rep_price) {
