@@ -142,7 +142,10 @@ int extract_entries(ArchiveReader* r) {
     }
     std::fseek(r->archive_file, r->next_block, SEEK_SET);
 
-    const bool mismatch = !r->skip_output && !checksum_matches(r);
+    // An entry must also deliver all of its bytes: a stored entry whose data
+    // is cut short could still match a 16-bit sum, and would then hand the
+    // caller fewer bytes than its size says.
+    const bool mismatch = !r->skip_output && (!checksum_matches(r) || r->unpacked_left > 0);
     if (mismatch) result = kExtractBadChecksum;
     close_stream(output);
     r->output_file = nullptr;
@@ -151,6 +154,8 @@ int extract_entries(ArchiveReader* r) {
     } else if (r->memory_sink != nullptr) {
       static const uint8_t zero = 0;
       if (byte_buffer_append(&memory, &zero, 1) != 0) r->sink_failed = true;
+      // A final match may run past the entry's size; its bytes end at the size.
+      if (!r->sink_failed && memory.size > e.unp_size) memory.data.data[e.unp_size] = 0;
       // A buffer that could not take every byte is never handed back short.
       if (r->sink_failed) {
         result = kExtractNoReader;

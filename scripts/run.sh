@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The main job: installs what is missing, builds vxsetup natively and shows
-# vxpack at work on the sample setup executable that the build makes.
+# vxpack at work on the sample setup executable that the build makes, then
+# runs the sample Setup.exe under Wine (scripts/run-sample-setup.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/bootstrap.sh
@@ -11,3 +12,4 @@ sample=build/linux/sample/Sample.exe
 echo; echo "\$ vxpack list $sample"; "$vxpack" list "$sample"
 echo; echo "\$ vxpack test $sample"; "$vxpack" test "$sample"
 echo; echo "\$ vxpack extract $sample build/sample-out"; "$vxpack" extract "$sample" build/sample-out
+echo; echo "\$ scripts/run-sample-setup.sh"; scripts/run-sample-setup.sh

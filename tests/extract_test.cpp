@@ -231,6 +231,27 @@ TEST(ExtractChecksum, OldFormUsesTheSixteenBitSum) {
   EXPECT_EQ(run(wrong, &rec2), kExtractBadChecksum);
 }
 
+TEST(ExtractChecksum, ShortDataFailsEvenWhenTheSumMatches) {
+  // Old form: the 16-bit sum of the four bytes present is stored, but the
+  // header claims ten bytes. The entry must not pass as complete.
+  vxtest::TempDir dir;
+  Archive a(ArchiveForm::kOld);
+  EntrySpec spec = named("short.txt");
+  const Bytes data = vxtest::bytes_of("abcd");
+  spec.unp_size = 10;
+  spec.file_crc = entry_checksum(ArchiveForm::kOld, data.data(), 4);
+  add_entry(&a.w, spec, data.data(), 4);
+  auto file = a.save(dir, "short.exe");
+  Recorder mem;
+  EXPECT_EQ(run(file, &mem), kExtractBadChecksum);
+  EXPECT_TRUE(mem.second.empty());
+  Recorder out;
+  out.mode = Recorder::kFile;
+  out.folder = dir.path();
+  EXPECT_EQ(run(file, &out), kExtractBadChecksum);
+  EXPECT_FALSE(std::filesystem::exists(dir / "short.txt"));
+}
+
 TEST(ExtractChecksum, UndecodableEntriesFailOnlyWithASink) {
   vxtest::TempDir dir;
   Archive a;

@@ -1,1 +1,44 @@
-# Tests of this area are listed here.
+# The setup program: its pure logic on both platforms; under Wine also the
+# dialog on its real template, the stub's size and imports, the sample
+# Setup.exe started as a process in three UI languages, and the uninstaller.
+vx_add_test(setup_logic_test setup_logic_test.cpp LIBS vx_setup_logic vx_test_support)
+
+if(NOT WIN32)
+  return()
+endif()
+
+vx_add_test(setup_dialog_test setup_dialog_test.cpp ${VX_SETUP_RESOURCES} LIBS vx_setup vx_test_support comctl32)
+target_compile_definitions(setup_dialog_test PRIVATE VX_STUB_PATH="$<TARGET_FILE:vxstub>"
+                           VX_FOOTOOL_PATH="$<TARGET_FILE:FooTool>")
+target_include_directories(setup_dialog_test PRIVATE ${PROJECT_SOURCE_DIR}/setup)
+add_dependencies(setup_dialog_test vxstub FooTool)
+
+# The sample Setup.exe started as a process in the three UI languages (Wine
+# takes the system language from LANG); screenshots go to build/.../artifacts.
+add_executable(setup_probe setup_probe.cpp)
+target_link_options(setup_probe PRIVATE -municode)
+target_link_libraries(setup_probe PRIVATE comctl32 gdi32)
+set(VX_ARTIFACTS ${CMAKE_BINARY_DIR}/artifacts)
+file(MAKE_DIRECTORY ${VX_ARTIFACTS})
+foreach(case "en;en_US.UTF-8;Setup;Cancel" "de;de_DE.UTF-8;Installation;Abbruch" "it;it_IT.UTF-8;Installazione;Annulla")
+  list(GET case 0 tag)
+  list(GET case 1 lang)
+  list(GET case 2 title)
+  list(GET case 3 cancel)
+  add_test(NAME setup_e2e_${tag}
+           COMMAND setup_probe ${VX_SAMPLE_SETUP} --title "${title} Foo Tool 1.2" --cancel ${cancel} --items 4
+                   --screenshot ${VX_ARTIFACTS}/setup-${tag}.bmp)
+  set_tests_properties(setup_e2e_${tag} PROPERTIES ENVIRONMENT "LANG=${lang};LC_ALL=${lang}" TIMEOUT 120)
+endforeach()
+
+# The stub's size budget (far below the archive scan's 250,000 bytes) and its
+# imports (system DLLs only).
+add_test(NAME vxstub_size_and_imports
+         COMMAND ${CMAKE_COMMAND} -DSTUB=$<TARGET_FILE:vxstub> -DLIMIT=200000 -DOBJDUMP=${CMAKE_OBJDUMP}
+                 -P ${CMAKE_CURRENT_SOURCE_DIR}/check_stub.cmake)
+
+# The sample package's uninstaller on a faked installation.
+vx_add_test(uninst_test uninst_test.cpp LIBS vx_test_support shell32 advapi32)
+target_compile_definitions(uninst_test PRIVATE VX_UNINST_PATH="$<TARGET_FILE:UnInst>")
+target_include_directories(uninst_test PRIVATE ${PROJECT_BINARY_DIR}/examples)
+add_dependencies(uninst_test UnInst)

@@ -1,0 +1,184 @@
+// Starts a setup executable as a process, waits for its dialog, reads its
+// title and controls, optionally saves a screenshot (BMP), presses Cancel and
+// checks that the process ends with exit code 0. Prints the time from the
+// process start to the dialog being shown. Used by the end-to-end tests and
+// by scripts/run-sample-setup.sh.
+//   setup_probe SETUP.EXE [--title T] [--cancel T] [--items N] [--screenshot F]
+//               [--wait MS] [--keep-open]
+#include <windows.h>
+#include <commctrl.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Options {
+  std::wstring setup, title, cancel, screenshot;
+  int items = -1;
+  int wait_ms = 400;   // settle time before the screenshot
+  bool keep_open = false;
+};
+
+struct Search {
+  DWORD process;
+  HWND dialog;
+};
+
+BOOL CALLBACK find_dialog(HWND window, LPARAM value) {
+  Search* search = reinterpret_cast<Search*>(value);
+  DWORD process = 0;
+  GetWindowThreadProcessId(window, &process);
+  wchar_t name[16] = {};
+  GetClassNameW(window, name, 16);
+  if (process == search->process && IsWindowVisible(window) && lstrcmpW(name, L"#32770") == 0 &&
+      GetDlgItem(window, 1010) != nullptr) {
+    search->dialog = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+std::wstring text_of(HWND window) {
+  wchar_t text[600] = {};
+  SendMessageW(window, WM_GETTEXT, 600, reinterpret_cast<LPARAM>(text));
+  return text;
+}
+
+void print(const char* label, const std::wstring& text) {
+  char utf8[1800] = {};
+  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, utf8, sizeof utf8, nullptr, nullptr);
+  std::printf("%s: %s\n", label, utf8);
+}
+
+// Saves the screen area of window as a 24-bit BMP file.
+bool save_screenshot(HWND window, const std::wstring& path) {
+  RECT r;
+  GetWindowRect(window, &r);
+  const int width = r.right - r.left, height = r.bottom - r.top;
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
+  SelectObject(memory, old);
+  BITMAPINFOHEADER info = {};
+  info.biSize = sizeof info;
+  info.biWidth = width;
+  info.biHeight = height;
+  info.biPlanes = 1;
+  info.biBitCount = 24;
+  info.biCompression = BI_RGB;
+  const DWORD stride = (width * 3 + 3) & ~3u;
+  std::vector<unsigned char> pixels(stride * height);
+  GetDIBits(memory, bitmap, 0, height, pixels.data(), reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+
+  BITMAPFILEHEADER file = {};
+  file.bfType = 0x4D42;
+  file.bfOffBits = sizeof file + sizeof info;
+  file.bfSize = file.bfOffBits + static_cast<DWORD>(pixels.size());
+  HANDLE out = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (out == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  bool ok = WriteFile(out, &file, sizeof file, &written, nullptr) && WriteFile(out, &info, sizeof info, &written, nullptr) &&
+            WriteFile(out, pixels.data(), static_cast<DWORD>(pixels.size()), &written, nullptr);
+  CloseHandle(out);
+  return ok;
+}
+
+bool parse(int argc, wchar_t** argv, Options& o) {
+  if (argc < 2) return false;
+  o.setup = argv[1];
+  for (int i = 2; i < argc; ++i) {
+    const std::wstring arg = argv[i];
+    const bool has_value = i + 1 < argc;
+    if (arg == L"--keep-open") o.keep_open = true;
+    else if (arg == L"--title" && has_value) o.title = argv[++i];
+    else if (arg == L"--cancel" && has_value) o.cancel = argv[++i];
+    else if (arg == L"--items" && has_value) o.items = _wtoi(argv[++i]);
+    else if (arg == L"--screenshot" && has_value) o.screenshot = argv[++i];
+    else if (arg == L"--wait" && has_value) o.wait_ms = _wtoi(argv[++i]);
+    else return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  Options o;
+  if (!parse(argc, argv, o)) {
+    std::fprintf(stderr, "usage: setup_probe SETUP.EXE [--title T] [--cancel T] [--items N] [--screenshot F] [--wait MS] [--keep-open]\n");
+    return 2;
+  }
+  LARGE_INTEGER frequency, start, shown;
+  QueryPerformanceFrequency(&frequency);
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  std::wstring command = L"\"" + o.setup + L"\"";
+  QueryPerformanceCounter(&start);
+  if (!CreateProcessW(o.setup.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    std::fprintf(stderr, "setup_probe: cannot start the setup program (error %lu)\n", GetLastError());
+    return 1;
+  }
+  Search search = {process.dwProcessId, nullptr};
+  for (;;) {
+    EnumWindows(find_dialog, reinterpret_cast<LPARAM>(&search));
+    if (search.dialog != nullptr) break;
+    if (WaitForSingleObject(process.hProcess, 1) == WAIT_OBJECT_0) break;
+    QueryPerformanceCounter(&shown);
+    if (shown.QuadPart - start.QuadPart > 60 * frequency.QuadPart) break;
+  }
+  QueryPerformanceCounter(&shown);
+  if (search.dialog == nullptr) {
+    std::fprintf(stderr, "setup_probe: no dialog appeared\n");
+    TerminateProcess(process.hProcess, 1);
+    return 1;
+  }
+  std::printf("dialog shown after %.1f ms\n", 1000.0 * (shown.QuadPart - start.QuadPart) / frequency.QuadPart);
+
+  HWND dialog = search.dialog;
+  int failures = 0;
+  const std::wstring title = text_of(dialog);
+  const std::wstring cancel = text_of(GetDlgItem(dialog, 2));
+  const int items = static_cast<int>(SendMessageW(GetDlgItem(dialog, 1010), LVM_GETITEMCOUNT, 0, 0));
+  print("title", title);
+  print("label", text_of(GetDlgItem(dialog, 1001)));
+  print("ok", text_of(GetDlgItem(dialog, 99)));
+  print("cancel", cancel);
+  print("destination label", text_of(GetDlgItem(dialog, 1031)));
+  for (int id : {1041, 1042, 1043}) print("check box", text_of(GetDlgItem(dialog, id)));
+  std::printf("languages: %d\n", items);
+  if (!o.title.empty() && title != o.title) ++failures, std::fprintf(stderr, "setup_probe: unexpected title\n");
+  if (!o.cancel.empty() && cancel != o.cancel) ++failures, std::fprintf(stderr, "setup_probe: unexpected Cancel text\n");
+  if (o.items >= 0 && items != o.items) ++failures, std::fprintf(stderr, "setup_probe: unexpected language count\n");
+
+  Sleep(o.wait_ms);
+  if (!o.screenshot.empty()) {
+    if (save_screenshot(dialog, o.screenshot)) print("screenshot", o.screenshot);
+    else ++failures, std::fprintf(stderr, "setup_probe: cannot write the screenshot\n");
+  }
+  if (o.keep_open) {
+    WaitForSingleObject(process.hProcess, INFINITE);
+  } else {
+    SendMessageW(GetDlgItem(dialog, 2), BM_CLICK, 0, 0);
+  }
+  DWORD exit_code = 1;
+  if (WaitForSingleObject(process.hProcess, 20000) != WAIT_OBJECT_0) {
+    std::fprintf(stderr, "setup_probe: the setup program did not end\n");
+    TerminateProcess(process.hProcess, 1);
+    ++failures;
+  } else {
+    GetExitCodeProcess(process.hProcess, &exit_code);
+    std::printf("exit code: %lu\n", exit_code);
+    if (exit_code != 0) ++failures;
+  }
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return failures == 0 ? 0 : 1;
+}
