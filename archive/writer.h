@@ -39,7 +39,7 @@ struct ArchiveWriter {
 // image must be at least 32 bytes; "RSFX" goes to offsets 28..31 and the
 // 13-byte old main header follows.
 void begin_archive(ArchiveWriter* writer, ArchiveForm form, uint16_t main_flags = 0);
-// Appends a file header for header (head_size from the name, head_crc computed)
+// Appends a file header with these fields (head_size from the name, head_crc computed)
 // and pack_size bytes of packed data.
 void add_entry(ArchiveWriter* writer, const EntrySpec& header, const uint8_t* packed,
                uint32_t pack_size);
