@@ -196,17 +196,17 @@ TEST(PackageChecks, LanguagePackWarnings) {
   EXPECT_EQ(name, "Dansk ");
 }
 
-TEST(PackageOrder, InstallerTextFirstThenGroupedByExtension) {
+TEST(PackageOrder, InstallerTextFirstThenByExtensionAndSize) {
   PackageDir d;
   d.put("Bar_DE.LNG", "[S]\r\nLanguage=Deutsch\r\n");  // sorts before Foo_*, must not lead
-  d.put("b.dll", "x");
+  d.put("b.dll", "xx");
   d.put("a.txt", "x");
   d.put("c.dll", "x");
-  d.put("z/a.dll", "x");
+  d.put("z/a.dll", "xx");
   std::vector<std::string> order;
   for (const auto& f : d.scan().files) order.push_back(f.name);
   const std::vector<std::string> want = {"FILE_ID.DIZ", "foo.inf",    "Foo_FR.LNG", "Bar_DE.LNG", "Foo_IT.LNG",
-                                         "z\\a.dll",    "b.dll",      "c.dll",      "Foo.exe",    "UnInst.exe",
+                                         "c.dll",       "z\\a.dll",   "b.dll",      "Foo.exe",    "UnInst.exe",
                                          "a.txt",       "help\\Foo_FR.txt"};
   EXPECT_EQ(order, want);
 }
