@@ -23,11 +23,6 @@ int ansi_to_wide(const char* text, WideChar* buffer, int capacity) {
   return 0;
 }
 
-void append_ansi_as_wide(const char* text, WideChar* buffer, int capacity) {
-  const int used = wide_length(buffer);
-  if (used < capacity) ansi_to_wide(text, buffer + used, capacity - used);
-}
-
 void wide_to_ansi(const WideChar* text, char* buffer, int capacity) {
   if (capacity <= 0 || buffer == nullptr) return;
   buffer[0] = 0;
