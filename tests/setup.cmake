@@ -49,3 +49,8 @@ vx_add_test(uninst_test uninst_test.cpp LIBS vx_test_support shell32 advapi32)
 target_compile_definitions(uninst_test PRIVATE VX_UNINST_PATH="$<TARGET_FILE:UnInst>")
 target_include_directories(uninst_test PRIVATE ${PROJECT_BINARY_DIR}/examples)
 add_dependencies(uninst_test UnInst)
+
+# The installation on OK: files, registry, shortcuts, fallback and messages,
+# with the real dialog against packages the tests build.
+vx_add_test(setup_install_test setup_install_test.cpp ${VX_SETUP_RESOURCES} LIBS vx_setup_harness uuid)
+target_include_directories(setup_install_test PRIVATE ${PROJECT_SOURCE_DIR}/setup)
