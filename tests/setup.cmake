@@ -54,3 +54,12 @@ add_dependencies(uninst_test UnInst)
 # with the real dialog against packages the tests build.
 vx_add_test(setup_install_test setup_install_test.cpp ${VX_SETUP_RESOURCES} LIBS vx_setup_harness uuid)
 target_include_directories(setup_install_test PRIVATE ${PROJECT_SOURCE_DIR}/setup)
+
+# The sample Setup.exe installed as a process through setup_probe, then
+# removed by its own UnInst.exe.
+vx_add_test(setup_e2e_install_test setup_e2e_install_test.cpp LIBS vx_test_support ole32 shell32 uuid advapi32)
+target_compile_definitions(setup_e2e_install_test PRIVATE VX_PROBE_PATH="$<TARGET_FILE:setup_probe>"
+                           VX_SAMPLE_SETUP="${VX_SAMPLE_SETUP}")
+target_include_directories(setup_e2e_install_test PRIVATE ${PROJECT_BINARY_DIR}/examples)
+add_dependencies(setup_e2e_install_test setup_probe sample_setup)
+set_tests_properties(setup_e2e_install_test PROPERTIES TIMEOUT 240)
