@@ -27,7 +27,7 @@ inline constexpr int kMaxCodeLength = 15;
 // of the stream, each entry holds the symbol (low 16 bits) and its code length
 // (bits 16..23). Length 0 means the code is longer than kFastBits (or the
 // table was never built) and the symbol is found by comparing the limits.
-inline constexpr int kFastBits = 10;
+inline constexpr int kFastBits = 11;
 inline constexpr uint32_t kFastSize = 1u << kFastBits;
 static_assert(kFastBits >= 1 && kFastBits <= 14, "codes of up to 14 bits are found through the limits");
 static_assert(kMainSymbols < (1 << 16), "a fast entry keeps the symbol in 16 bits");

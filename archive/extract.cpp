@@ -98,7 +98,9 @@ int extract_entries(ArchiveReader* r) {
       break;
     }
     first_entry = false;
-    std::fseek(r->archive_file, r->next_block - static_cast<int32_t>(e.pack_size), SEEK_SET);
+    // 32-bit offset arithmetic wraps: a pack_size of 2^31 or more (in a block
+    // without the data-size bit) gives an offset the seek refuses.
+    std::fseek(r->archive_file, static_cast<int32_t>(static_cast<uint32_t>(r->next_block) - e.pack_size), SEEK_SET);
 
     if (e.file_attr & kAttrDirectory) {
       name[0] = 0;

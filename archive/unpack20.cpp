@@ -108,8 +108,11 @@ uint32_t read_bits(DecoderState* d, uint32_t n) {
 }
 
 uint32_t decode_symbol(DecoderState* d, const DecodeTable* t) {
-  uint32_t length;
-  const uint32_t s = decode_bits(t, peek_bits(d), &length);
+  const uint32_t bits16 = peek_bits(d);
+  const uint32_t e = t->fast[bits16 >> (16 - kFastBits)];
+  uint32_t length = e >> 16;
+  uint32_t s = e & 0xFFFF;
+  if (length == 0) s = decode_bits(t, bits16, &length);
   skip_bits(d, length);
   return s;
 }
@@ -194,29 +197,44 @@ void flush_window(ArchiveReader* r, uint8_t* window) {
   d->flushed_pos = d->window_pos;
 }
 
+inline void copy8(uint8_t* dst, const uint8_t* src) {
+  uint64_t v;
+  std::memcpy(&v, src, 8);
+  std::memcpy(dst, &v, 8);
+}
+
+inline void copy4(uint8_t* dst, const uint8_t* src) {
+  uint32_t v;
+  std::memcpy(&v, src, 4);
+  std::memcpy(dst, &v, 4);
+}
+
 // Copies length bytes from distance back to window_pos, as a byte-by-byte
 // copy through the masked window would: overlapping copies repeat the last
-// distance bytes, a distance of 0 or 2^20 leaves every byte as it is. Returns
-// the new (masked) write position.
+// distance bytes, a distance of 0 or 2^20 leaves every byte as it is. Nothing
+// past the match is written: the window ahead holds the oldest history.
+// Returns the new (masked) write position.
 inline uint32_t copy_bytes(uint8_t* window, uint32_t pos, uint32_t length, uint32_t distance) {
   distance &= kWindowMask;
   if (distance == 0) return (pos + length) & kWindowMask;
   if (distance <= pos && pos + length <= kWindowSize) {
     uint8_t* dst = window + pos;
     const uint8_t* src = dst - distance;
-    uint32_t i = 0;
-    if (distance >= 8) {
-      // Each 8-byte load lies wholly before the bytes it writes.
-      for (; i + 8 <= length; i += 8) {
-        uint64_t v;
-        std::memcpy(&v, src + i, 8);
-        std::memcpy(dst + i, &v, 8);
-      }
+    if (distance >= 8 && length >= 8) {
+      // Each 8-byte load lies wholly before the bytes it writes, or holds
+      // bytes already final; the last piece may rewrite bytes with the same
+      // values.
+      uint32_t i = 0;
+      for (; i + 8 <= length; i += 8) copy8(dst + i, src + i);
+      if (i < length) copy8(dst + length - 8, src + length - 8);
+    } else if (distance >= 4 && length >= 4 && length < 8) {
+      copy4(dst, src);
+      copy4(dst + length - 4, src + length - 4);
     } else if (distance == 1) {
       std::memset(dst, src[0], length);
-      i = length;
+    } else {
+      for (uint32_t i = 0; i < length; ++i) dst[i] = src[i];
     }
-    for (; i < length; ++i) dst[i] = src[i];
     return (pos + length) & kWindowMask;
   }
   for (uint32_t i = 0; i < length; ++i) {
@@ -283,6 +301,7 @@ void run_main_loop(ArchiveReader* r, uint8_t* window) {
   const uint8_t* in = d->in_buf;
   uint32_t bit_pos = d->in_pos * 8 + d->in_bit;
   uint32_t pos = d->window_pos;
+  uint32_t flushed = d->flushed_pos;
   int32_t left = r->unpacked_left;
   int32_t idle_mark = left;  // unpacked_left when the idle count began
   uint32_t idle = 0;         // steps without output while the input is exhausted
@@ -322,16 +341,30 @@ void run_main_loop(ArchiveReader* r, uint8_t* window) {
       refill_input(r, false);
       reload();
     }
-    if (((d->flushed_pos - pos) & kWindowMask) < kFlushRoom && d->flushed_pos != pos) {
+    if (((flushed - pos) & kWindowMask) < kFlushRoom && flushed != pos) {
       d->window_pos = pos;
       flush_window(r, window);
+      flushed = d->flushed_pos;
     }
 
+    const uint32_t loaded_at = bit_pos;
     uint64_t bits = load_be64(in + (bit_pos >> 3)) << (bit_pos & 7);
     const uint32_t s = take_symbol(&d->main_table, &bits, &bit_pos);
     if (s < 256) {
       window[pos++] = static_cast<uint8_t>(s);
       left -= 1;
+      // Further literals straight from the loaded bits, while every check at
+      // the top of a step would pass and at least 16 loaded bits remain; any
+      // other symbol goes back to the top.
+      while (left >= 0 && pos < kWindowSize && bit_pos - loaded_at <= 41 && (bit_pos >> 3) <= kMainRefillAt &&
+             (((flushed - pos) & kWindowMask) >= kFlushRoom || flushed == pos)) {
+        const uint32_t e = d->main_table.fast[bits >> (64 - kFastBits)];
+        if ((e & 0xFF00) != 0 || e < (1u << 16)) break;
+        bits <<= e >> 16;
+        bit_pos += e >> 16;
+        window[pos++] = static_cast<uint8_t>(e);
+        left -= 1;
+      }
     } else if (s >= 270) {
       const Slot& ls = kLengthSlots[s - 270];
       uint32_t length = ls.base + 3 + take_bits(&bits, &bit_pos, ls.bits);
@@ -389,24 +422,22 @@ void build_decode_table(const uint8_t* lengths, DecodeTable* t, uint32_t count) 
   }
   t->count = count;
 
-  // The lookup table: for a prefix of kFastBits bits, a length L <= kFastBits
-  // is decided by the prefix alone, as every limit up to kFastBits is a
-  // multiple of 2^(16 - kFastBits), or capped at 0xFFFF (above every value
-  // with the lowest bit clear).
+  // The lookup table. Codes of length L <= kFastBits take the prefixes from
+  // limit[L - 1] to limit[L] (in units of 2^(16 - kFastBits)): every limit up
+  // to kFastBits is a multiple of 2^(16 - kFastBits), or capped at 0xFFFF,
+  // which lies above every value with the lowest bit clear. Each code fills
+  // 2^(kFastBits - L) entries; an index at or past count gives symbols[0].
   constexpr uint32_t shift = 16 - kFastBits;
-  uint32_t L = 1;
-  auto bound = [t](uint32_t len) { return t->limit[len] == 0xFFFF ? 0x10000u : t->limit[len]; };
-  for (uint32_t p = 0; p < kFastSize; ++p) {
-    const uint32_t b = p << shift;
-    while (L <= static_cast<uint32_t>(kFastBits) && b >= bound(L)) ++L;
-    if (L > static_cast<uint32_t>(kFastBits)) {
-      for (; p < kFastSize; ++p) t->fast[p] = 0;
-      break;
+  uint32_t p = 0;
+  for (uint32_t L = 1; L <= static_cast<uint32_t>(kFastBits) && p < kFastSize; ++L) {
+    const uint32_t end = (t->limit[L] == 0xFFFF ? 0x10000u : t->limit[L]) >> shift;
+    const uint32_t step = 1u << (kFastBits - L);
+    for (uint32_t k = t->start[L]; p < end; p += step, ++k) {
+      const uint32_t entry = t->symbols[k < count ? k : 0] | (L << 16);
+      for (uint32_t j = 0; j < step; ++j) t->fast[p + j] = entry;
     }
-    uint32_t k = t->start[L] + ((b - t->limit[L - 1]) >> (16 - L));
-    if (k >= count) k = 0;
-    t->fast[p] = t->symbols[k] | (L << 16);
   }
+  for (; p < kFastSize; ++p) t->fast[p] = 0;
 }
 
 uint32_t decode_bits(const DecodeTable* t, uint32_t bits16, uint32_t* length) {

@@ -52,32 +52,32 @@ void begin_archive(ArchiveWriter* w, ArchiveForm form, uint16_t main_flags) {
   seal_header(out, start);
 }
 
-void add_entry(ArchiveWriter* w, const EntrySpec& spec, const uint8_t* packed, uint32_t pack_size) {
+void add_entry(ArchiveWriter* w, const EntrySpec& header, const uint8_t* packed, uint32_t pack_size) {
   std::vector<uint8_t>& out = w->bytes;
   const std::size_t start = out.size();
   put16(out, 0);
   out.push_back(kBlockFile);
-  put16(out, spec.head_flags | kFlagLongBlock);
-  put16(out, static_cast<uint32_t>(kFileHeaderSize + spec.name.size()));
+  put16(out, header.head_flags | kFlagLongBlock);
+  put16(out, static_cast<uint32_t>(kFileHeaderSize + header.name.size()));
   put32(out, pack_size);
-  put32(out, spec.unp_size);
-  out.push_back(spec.host_os);
-  put32(out, spec.file_crc);
-  put32(out, spec.file_time);
-  out.push_back(spec.unp_ver);
-  out.push_back(spec.method);
-  put16(out, static_cast<uint32_t>(spec.name.size()));
-  put32(out, spec.file_attr);
-  out.insert(out.end(), spec.name.begin(), spec.name.end());
+  put32(out, header.unp_size);
+  out.push_back(header.host_os);
+  put32(out, header.file_crc);
+  put32(out, header.file_time);
+  out.push_back(header.unp_ver);
+  out.push_back(header.method);
+  put16(out, static_cast<uint32_t>(header.name.size()));
+  put32(out, header.file_attr);
+  out.insert(out.end(), header.name.begin(), header.name.end());
   seal_header(out, start);
   if (pack_size > 0) out.insert(out.end(), packed, packed + pack_size);
 }
 
-void add_stored_entry(ArchiveWriter* w, EntrySpec spec, const uint8_t* data, uint32_t size) {
-  spec.method = kMethodStored;
-  spec.unp_size = size;
-  spec.file_crc = entry_checksum(w->form, data, size);
-  add_entry(w, spec, data, size);
+void add_stored_entry(ArchiveWriter* w, EntrySpec header, const uint8_t* data, uint32_t size) {
+  header.method = kMethodStored;
+  header.unp_size = size;
+  header.file_crc = entry_checksum(w->form, data, size);
+  add_entry(w, header, data, size);
 }
 
 void add_raw_block(ArchiveWriter* w, uint8_t type, uint16_t flags, const std::vector<uint8_t>& body) {

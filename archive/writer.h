@@ -39,12 +39,12 @@ struct ArchiveWriter {
 // image must be at least 32 bytes; "RSFX" goes to offsets 28..31 and the
 // 13-byte old main header follows.
 void begin_archive(ArchiveWriter* writer, ArchiveForm form, uint16_t main_flags = 0);
-// Appends a file header for spec (head_size from the name, head_crc computed)
+// Appends a file header with these fields (head_size from the name, head_crc computed)
 // and pack_size bytes of packed data.
-void add_entry(ArchiveWriter* writer, const EntrySpec& spec, const uint8_t* packed,
+void add_entry(ArchiveWriter* writer, const EntrySpec& header, const uint8_t* packed,
                uint32_t pack_size);
 // Stores data as-is (method 0x30) with the checksum of the archive's form.
-void add_stored_entry(ArchiveWriter* writer, EntrySpec spec, const uint8_t* data, uint32_t size);
+void add_stored_entry(ArchiveWriter* writer, EntrySpec header, const uint8_t* data, uint32_t size);
 // Appends a raw block: 7-byte base header (CRC computed) plus extra bytes.
 void add_raw_block(ArchiveWriter* writer, uint8_t type, uint16_t flags,
                    const std::vector<uint8_t>& body);

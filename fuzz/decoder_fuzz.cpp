@@ -67,18 +67,16 @@ int32_t choose_sink(WideChar* name, const uint8_t* data, uint32_t size, void* us
 // The decoder runs until an entry's declared size is produced, whatever the
 // packed data holds; a damaged size field of up to 2 GB would make a single
 // input run for minutes. Every place that could be a file header (type byte
-// 0x74 two bytes in) gets its size field folded below 1.1 MB, which still
-// wraps the window. The walk itself never depends on that field.
-constexpr uint32_t kSizeFold = 0x110000;
-
+// 0x74 two bytes in) gets its size field brought below 0x110000 (still past
+// the window's end). Only the two high bytes are lowered, so a later fold of
+// an overlapping field can never raise a size folded before it. The walk
+// itself never depends on that field.
 void fold_sizes(std::vector<uint8_t>& bytes) {
   for (std::size_t i = 0; i + 15 <= bytes.size(); ++i) {
     if (bytes[i + 2] != 0x74) continue;
-    uint8_t* field = bytes.data() + i + 11;
-    uint32_t v = field[0] | (field[1] << 8) | (field[2] << 16) | (uint32_t{field[3]} << 24);
-    if (v < kSizeFold) continue;
-    v %= kSizeFold;
-    for (int k = 0; k < 4; ++k) field[k] = static_cast<uint8_t>(v >> (8 * k));
+    uint8_t* field = bytes.data() + i + 11;  // little-endian 32 bits
+    field[3] = 0;
+    field[2] = static_cast<uint8_t>(field[2] % 0x11);
   }
 }
 

@@ -30,6 +30,12 @@ for target in "${targets[@]}"; do
     decoder_diff_fuzz) corpus=passes ;;
     *) echo "unknown target $target" >&2; exit 2 ;;
   esac
+  # Inputs of earlier findings run first, each within 10 seconds.
+  regressions=(fuzz/regressions/$corpus/*)
+  if [[ -e ${regressions[0]} ]]; then
+    echo "== $target on ${#regressions[@]} earlier findings"
+    $build/fuzz/$target -timeout=10 "${regressions[@]}" >/dev/null 2>&1 || { echo "regression input failed"; status=1; }
+  fi
   echo "== $target for ${seconds}s"
   ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1 UBSAN_OPTIONS=print_stacktrace=1 \
     $build/fuzz/$target -max_total_time="$seconds" -timeout=60 -rss_limit_mb=3072 -max_len=65536 \

@@ -28,7 +28,7 @@ DecodePass::~DecodePass() {
 
 EntryResult DecodePass::decode(const Bytes& packed, uint32_t unpacked_size, bool solid) {
   std::FILE* f = std::fopen(path_.string().c_str(), "w+b");
-  if (f == nullptr) return EntryResult{{}, 0, 0, 0};
+  if (f == nullptr) return EntryResult{{}, 0, 0, 0, 0};
   if (!packed.empty()) std::fwrite(packed.data(), 1, packed.size(), f);
   std::fflush(f);
   std::fseek(f, 0, SEEK_SET);
@@ -51,6 +51,7 @@ EntryResult DecodePass::decode(const Bytes& packed, uint32_t unpacked_size, bool
   result.checksum = ~r->data_checksum;
   result.packed_left = r->packed_left;
   result.unpacked_left = r->unpacked_left;
+  result.pieces = sink.append_count;  // every call appends, an empty one too
   byte_buffer_reset(&sink);
   r->memory_sink = nullptr;
   r->archive_file = nullptr;
@@ -110,6 +111,7 @@ std::string compare_entry(DecodePass& fast, DecodePass& reference, const Bytes& 
   if (a.packed_left != b.packed_left) return "packed_left";
   if (a.unpacked_left != b.unpacked_left) return "unpacked_left";
   if (a.unpacked_left >= 0) return "unpacked_left not negative";
+  if (a.pieces != b.pieces) return "pieces " + std::to_string(a.pieces) + " != " + std::to_string(b.pieces);
   return state_difference(fast, reference);
 }
 

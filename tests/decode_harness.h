@@ -21,6 +21,7 @@ struct EntryResult {
   uint32_t checksum;       // the CRC-32 over them, complemented (as stored in headers)
   uint32_t packed_left;    // packed bytes the decoder did not read
   int32_t unpacked_left;   // negative after every decode
+  int32_t pieces;          // calls of write_unpacked, empty ones included
 };
 
 class DecodePass {

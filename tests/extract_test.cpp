@@ -55,10 +55,10 @@ EntrySpec named(const std::string& name) {
 struct Archive {
   ArchiveWriter w;
   explicit Archive(ArchiveForm form = ArchiveForm::kMarked) { begin_archive(&w, form); }
-  Archive& stored(const std::string& name, const std::string& text, EntrySpec spec = {}) {
-    spec.name = name;
+  Archive& stored(const std::string& name, const std::string& text, EntrySpec header = {}) {
+    header.name = name;
     Bytes data = vxtest::bytes_of(text);
-    add_stored_entry(&w, spec, data.data(), static_cast<uint32_t>(data.size()));
+    add_stored_entry(&w, header, data.data(), static_cast<uint32_t>(data.size()));
     return *this;
   }
   std::filesystem::path save(const vxtest::TempDir& dir, const std::string& file = "a.rar") {
@@ -145,11 +145,11 @@ TEST(ExtractResult, MissingFileOrNoArchive) {
 TEST(ExtractSinks, StoredCopyStopsAtTheUnpackedSize) {
   vxtest::TempDir dir;
   Archive a;
-  EntrySpec spec = named("short");
+  EntrySpec header = named("short");
   const Bytes packed = vxtest::bytes_of("abcdefgh");
-  spec.unp_size = 3;
-  spec.file_crc = entry_checksum(ArchiveForm::kMarked, packed.data(), 3);
-  add_entry(&a.w, spec, packed.data(), static_cast<uint32_t>(packed.size()));
+  header.unp_size = 3;
+  header.file_crc = entry_checksum(ArchiveForm::kMarked, packed.data(), 3);
+  add_entry(&a.w, header, packed.data(), static_cast<uint32_t>(packed.size()));
   auto file = a.save(dir);
   Recorder rec;
   EXPECT_EQ(run(file, &rec), kExtractOk);
@@ -191,10 +191,10 @@ TEST(ExtractChecksum, MismatchDeletesTheOutputAndEndsThePass) {
   Archive a;
   Bytes good = vxtest::bytes_of("good");
   add_stored_entry(&a.w, named("good.txt"), good.data(), 4);
-  EntrySpec spec = named("bad.txt");
-  spec.unp_size = 4;
-  spec.file_crc = 0x12345678;
-  add_entry(&a.w, spec, good.data(), 4);
+  EntrySpec header = named("bad.txt");
+  header.unp_size = 4;
+  header.file_crc = 0x12345678;
+  add_entry(&a.w, header, good.data(), 4);
   add_stored_entry(&a.w, named("after.txt"), good.data(), 4);
   auto file = a.save(dir);
   Recorder rec;
@@ -222,10 +222,10 @@ TEST(ExtractChecksum, OldFormUsesTheSixteenBitSum) {
   // The sum of "abc" is 0x0556, stored as is; a CRC in its place fails.
   Bytes bytes = vxtest::read_file(file);
   Archive b(ArchiveForm::kOld);
-  EntrySpec spec = named("abc");
-  spec.unp_size = 3;
-  spec.file_crc = entry_checksum(ArchiveForm::kMarked, reinterpret_cast<const uint8_t*>("abc"), 3);
-  add_entry(&b.w, spec, reinterpret_cast<const uint8_t*>("abc"), 3);
+  EntrySpec header = named("abc");
+  header.unp_size = 3;
+  header.file_crc = entry_checksum(ArchiveForm::kMarked, reinterpret_cast<const uint8_t*>("abc"), 3);
+  add_entry(&b.w, header, reinterpret_cast<const uint8_t*>("abc"), 3);
   auto wrong = b.save(dir, "wrong.exe");
   Recorder rec2;
   EXPECT_EQ(run(wrong, &rec2), kExtractBadChecksum);
@@ -236,11 +236,11 @@ TEST(ExtractChecksum, ShortDataFailsEvenWhenTheSumMatches) {
   // header claims ten bytes. The entry must not pass as complete.
   vxtest::TempDir dir;
   Archive a(ArchiveForm::kOld);
-  EntrySpec spec = named("short.txt");
+  EntrySpec header = named("short.txt");
   const Bytes data = vxtest::bytes_of("abcd");
-  spec.unp_size = 10;
-  spec.file_crc = entry_checksum(ArchiveForm::kOld, data.data(), 4);
-  add_entry(&a.w, spec, data.data(), 4);
+  header.unp_size = 10;
+  header.file_crc = entry_checksum(ArchiveForm::kOld, data.data(), 4);
+  add_entry(&a.w, header, data.data(), 4);
   auto file = a.save(dir, "short.exe");
   Recorder mem;
   EXPECT_EQ(run(file, &mem), kExtractBadChecksum);
@@ -294,12 +294,12 @@ TEST(ExtractChecksum, SizesOfTwoGigabytesAndMoreAreDamaged) {
 
 TEST(ExtractedFiles, GetTheEntryTimeAndAttributes) {
   vxtest::TempDir dir;
-  EntrySpec spec;
-  spec.file_time = dos_time_from_parts(2021, 6, 15, 13, 45, 30);
-  spec.file_attr = kAttrArchive | kAttrReadOnly;
+  EntrySpec header;
+  header.file_time = dos_time_from_parts(2021, 6, 15, 13, 45, 30);
+  header.file_attr = kAttrArchive | kAttrReadOnly;
   EntrySpec plain;
   plain.file_time = dos_time_from_parts(1999, 12, 31, 23, 59, 58);
-  auto file = Archive().stored("ro.txt", "read only", spec).stored("rw.txt", "plain", plain).save(dir);
+  auto file = Archive().stored("ro.txt", "read only", header).stored("rw.txt", "plain", plain).save(dir);
   Recorder rec;
   rec.mode = Recorder::kFile;
   rec.folder = dir.path();

@@ -559,7 +559,11 @@ TEST(Stream, MatchAcrossTheWindowEndIsFlushedInTwoPieces) {
   m.copy(20, 1000);
   literals(b, m, vxtest::bytes_of("tail"));
   BothDecoders d;
-  EXPECT_EQ(d.run(b.bytes(), static_cast<uint32_t>(m.out.size()), false).output, m.out);
+  const EntryResult r = d.run(b.bytes(), static_cast<uint32_t>(m.out.size()), false);
+  EXPECT_EQ(r.output, m.out);
+  // One piece when less than 270 bytes of room were left, then the end of
+  // the entry in two: up to 2^20, and from 0.
+  EXPECT_EQ(r.pieces, 3);
   EXPECT_EQ(d.state().window_pos, 19u);
   EXPECT_EQ(d.state().flushed_pos, 19u);
 }
@@ -579,7 +583,9 @@ TEST(Stream, FinalLiteralAtTheWindowEndThenASolidEntry) {
     m.literal(c);
   }
   BothDecoders d;
-  EXPECT_EQ(d.run(b.bytes(), kWindowSize, false).output, m.out);
+  const EntryResult first = d.run(b.bytes(), kWindowSize, false);
+  EXPECT_EQ(first.output, m.out);
+  EXPECT_EQ(first.pieces, 2);  // near the end of the window, then the rest up to 2^20
   EXPECT_EQ(d.state().window_pos, kWindowSize);  // not masked until the next step
 
   StreamBuilder c = b;
@@ -590,6 +596,9 @@ TEST(Stream, FinalLiteralAtTheWindowEndThenASolidEntry) {
   literals(c, n, vxtest::bytes_of("next"));
   const EntryResult r = d.run(c.bytes(), 14, true);
   EXPECT_EQ(r.output, Bytes(n.out.end() - 14, n.out.end()));
+  // The first step masks the position to 0 and flushes from 2^20: two empty
+  // pieces; the entry's 14 bytes come at its end.
+  EXPECT_EQ(r.pieces, 3);
   EXPECT_EQ(d.state().window_pos, 14u);
 }
 

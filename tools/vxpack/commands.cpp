@@ -177,7 +177,10 @@ const char* exit_code_help() {
          "  3  the archive is damaged: an entry failed its checksum test\n"
          "  4  an output file or folder cannot be created\n"
          "  5  out of memory\n"
-         "  6  extract refused entries whose names would leave the output folder\n";
+         "  6  extract refused entries whose names would leave the output folder\n"
+         "  7  build: the package has errors (listed); nothing was written\n"
+         "  8  build: the output did not read back correctly and was removed\n"
+         "  9  build: no stub built in; pass --stub PATH\n";
 }
 
 int run_list(const std::filesystem::path& file, std::ostream& out, std::ostream& err) {

@@ -15,6 +15,9 @@ enum ExitCode : int {
   kExitCannotWrite = 4,   // an output file or folder cannot be created
   kExitNoMemory = 5,      // memory exhausted
   kExitUnsafeName = 6,    // extract refused entries whose names leave the folder
+  kExitPackageErrors = 7, // build: the package has errors, nothing was written
+  kExitVerifyFailed = 8,  // build: the output did not read back; it was removed
+  kExitNoStub = 9,        // build: no stub built in and none given
 };
 
 // The exit codes in words, for --help.

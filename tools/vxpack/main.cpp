@@ -3,7 +3,26 @@
 
 #include <iostream>
 
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+#include "tools/vxpack/build.h"
 #include "tools/vxpack/commands.h"
+
+namespace {
+
+bool stderr_is_terminal() {
+#ifdef _WIN32
+  return _isatty(_fileno(stderr)) != 0;
+#else
+  return isatty(STDERR_FILENO) != 0;
+#endif
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   CLI::App app{"vxpack: build, list, test and extract vxsetup packages"};
@@ -11,6 +30,24 @@ int main(int argc, char** argv) {
   app.footer(vxpack::exit_code_help());
 
   std::string file, folder;
+  vxpack::BuildOptions build_options;
+  std::string build_folder, build_output, build_stub;
+  bool no_solid = false, no_verify = false;
+  CLI::App* build = app.add_subcommand("build", "Check a package folder and build one setup executable from it");
+  build->add_option("FOLDER", build_folder, "The package: program files, FILE_ID.DIZ, .INF, .LNG, UnInst.exe")
+      ->required();
+  build->add_option("-o,--output", build_output, "The setup executable to write")->required();
+  build->add_option("--stub", build_stub, "Setup stub to put in front of the archive (default: the one built in)");
+  build->add_option("-m,--level", build_options.level,
+                    "Compression: -m0 store, -m1 fastest ... -m5 best (default -m" +
+                        std::to_string(vxpack::kDefaultLevel) + ")")
+      ->check(CLI::Range(0, 5));
+  build->add_flag("--no-solid", no_solid, "Compress every file on its own (larger, each file decodes alone)");
+  build->add_flag("--reproducible", build_options.reproducible,
+                  "Byte-identical output everywhere: every entry dated SOURCE_DATE_EPOCH (or 1980-01-01), in UTC");
+  build->add_flag("--no-verify", no_verify, "Skip reading the output back through the installer's reader");
+  build->add_flag("-q,--quiet", build_options.quiet, "Print errors only");
+  build->add_flag("-v,--verbose", build_options.verbose, "Print one line per file");
   CLI::App* list = app.add_subcommand("list", "Show where the archive is and list its entries");
   list->add_option("FILE", file, "Archive or setup executable")->required();
   CLI::App* test = app.add_subcommand("test", "Decode every entry and test its checksum");
@@ -24,6 +61,15 @@ int main(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     const int code = app.exit(e);
     return code == 0 ? 0 : vxpack::kExitUsage;
+  }
+  if (*build) {
+    build_options.folder = build_folder;
+    build_options.output = build_output;
+    build_options.stub = build_stub;
+    build_options.solid = !no_solid;
+    build_options.verify = !no_verify;
+    build_options.progress = stderr_is_terminal() && !build_options.verbose;
+    return vxpack::run_build(build_options, std::cout, std::cerr);
   }
   if (*list) return vxpack::run_list(file, std::cout, std::cerr);
   if (*test) return vxpack::run_test(file, std::cout, std::cerr);

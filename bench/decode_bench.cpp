@@ -1,0 +1,186 @@
+// Decode speed on a payload folder: every file, in name order, packed as one
+// solid archive by the greedy compressor and decoded with extract_archive
+// (without a sink, and into memory with the checksum), beside zlib's inflate
+// and libdeflate decoding the same bytes compressed as one raw deflate stream
+// at level 6. Single-threaded, best of N runs, output MB/s (10^6 bytes).
+// decode_bench_literal is the same program with the literal step-by-step
+// decoder of the tests in place of the decompressor (the speed before).
+//   decode_bench [PAYLOAD_FOLDER [RUNS]]    default /tmp/payload-small-flat, 7
+#include <libdeflate.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "archive/extract.h"
+#include "archive/writer.h"
+#include "tests/greedy_packer.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using Clock = std::chrono::steady_clock;
+
+Bytes read_all(const std::filesystem::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+template <typename F>
+double best_seconds(int runs, F&& f) {
+  double best = 1e30;
+  for (int i = 0; i < runs; ++i) {
+    const auto t0 = Clock::now();
+    f();
+    best = std::min(best, std::chrono::duration<double>(Clock::now() - t0).count());
+  }
+  return best;
+}
+
+struct Tally {
+  bool to_memory;
+  uint64_t bytes;
+};
+
+int32_t count_entry(WideChar* name, const uint8_t* data, uint32_t size, void* user) {
+  Tally* t = static_cast<Tally*>(user);
+  if (data == nullptr) {
+    if (t->to_memory) {
+      name[0] = 1;
+      name[1] = 0;
+    } else {
+      name[0] = 0;
+      t->bytes += size;
+    }
+  } else {
+    t->bytes += size;
+  }
+  return 0;
+}
+
+void report(const char* what, uint64_t bytes, double seconds, std::size_t packed) {
+  std::printf("%-34s %8.1f MB/s   packed %9zu bytes\n", what, bytes / seconds / 1e6, packed);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::filesystem::path folder = argc > 1 ? argv[1] : "/tmp/payload-small-flat";
+  const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 7;
+  std::vector<std::filesystem::path> names;
+  for (const auto& e : std::filesystem::directory_iterator(folder))
+    if (e.is_regular_file()) names.push_back(e.path());
+  std::sort(names.begin(), names.end());
+  if (names.empty()) {
+    std::fprintf(stderr, "no files in %s (see make_payload.sh)\n", folder.string().c_str());
+    return 2;
+  }
+  std::vector<Bytes> files;
+  Bytes all;
+  for (const auto& n : names) {
+    files.push_back(read_all(n));
+    all.insert(all.end(), files.back().begin(), files.back().end());
+  }
+  std::printf("payload %s: %zu files, %zu bytes; best of %d runs\n", folder.string().c_str(), files.size(),
+              all.size(), runs);
+
+  // Our archive, solid, on disk (read back through the page cache).
+  const std::vector<Bytes> packed = vxtest::greedy_pack(files, true);
+  ArchiveWriter w;
+  begin_archive(&w, ArchiveForm::kMarked);
+  std::size_t packed_total = 0;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    EntrySpec spec;
+    spec.name = names[i].filename().string();
+    spec.method = 0x33;
+    spec.unp_ver = 20;
+    spec.unp_size = static_cast<uint32_t>(files[i].size());
+    spec.file_crc = entry_checksum(ArchiveForm::kMarked, files[i].data(), files[i].size());
+    if (i > 0) spec.head_flags |= kFlagSolid;
+    add_entry(&w, spec, packed[i].data(), static_cast<uint32_t>(packed[i].size()));
+    packed_total += packed[i].size();
+  }
+  end_archive(&w);
+  const std::filesystem::path archive = std::filesystem::temp_directory_path() / "vx-decode-bench.rar";
+  {
+    std::ofstream out(archive, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(w.bytes.data()), static_cast<std::streamsize>(w.bytes.size()));
+  }
+  const std::u16string wide_path = archive.u16string();
+  std::vector<WideChar> path(wide_path.begin(), wide_path.end());
+  path.push_back(0);
+
+  Tally probe{true, 0};
+  if (extract_archive(path.data(), count_entry, &probe) != kExtractOk || probe.bytes != all.size()) {
+    std::fprintf(stderr, "the archive does not extract\n");
+    return 1;
+  }
+
+  // Raw deflate, level 6, one stream over all bytes.
+  Bytes deflated(compressBound(static_cast<uLong>(all.size())) + 1024);
+  z_stream zs{};
+  deflateInit2(&zs, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+  zs.next_in = all.data();
+  zs.avail_in = static_cast<uInt>(all.size());
+  zs.next_out = deflated.data();
+  zs.avail_out = static_cast<uInt>(deflated.size());
+  deflate(&zs, Z_FINISH);
+  deflated.resize(zs.total_out);
+  deflateEnd(&zs);
+
+  libdeflate_compressor* lc = libdeflate_alloc_compressor(6);
+  Bytes ld(libdeflate_deflate_compress_bound(lc, all.size()));
+  ld.resize(libdeflate_deflate_compress(lc, all.data(), all.size(), ld.data(), ld.size()));
+  libdeflate_free_compressor(lc);
+
+  Bytes out(all.size());
+  const double t_ours = best_seconds(runs, [&] {
+    Tally t{false, 0};
+    extract_archive(path.data(), count_entry, &t);
+  });
+  const double t_ours_memory = best_seconds(runs, [&] {
+    Tally t{true, 0};
+    extract_archive(path.data(), count_entry, &t);
+  });
+  const double t_zlib = best_seconds(runs, [&] {
+    z_stream s{};
+    inflateInit2(&s, -15);
+    s.next_in = deflated.data();
+    s.avail_in = static_cast<uInt>(deflated.size());
+    s.next_out = out.data();
+    s.avail_out = static_cast<uInt>(out.size());
+    if (inflate(&s, Z_FINISH) != Z_STREAM_END || s.total_out != all.size()) std::fprintf(stderr, "inflate failed\n");
+    inflateEnd(&s);
+  });
+  if (out != all) std::fprintf(stderr, "inflate output differs\n");
+  std::fill(out.begin(), out.end(), 0);
+  libdeflate_decompressor* ldd = libdeflate_alloc_decompressor();
+  const double t_libdeflate = best_seconds(runs, [&] {
+    std::size_t n = 0;
+    if (libdeflate_deflate_decompress(ldd, ld.data(), ld.size(), out.data(), out.size(), &n) != LIBDEFLATE_SUCCESS ||
+        n != all.size())
+      std::fprintf(stderr, "libdeflate failed\n");
+  });
+  libdeflate_free_decompressor(ldd);
+  if (out != all) std::fprintf(stderr, "libdeflate output differs\n");
+
+#ifdef VX_BENCH_LITERAL
+  const char* ours = "literal decoder (no sink)";
+  const char* ours_memory = "literal decoder (memory + CRC-32)";
+#else
+  const char* ours = "vx decompressor (no sink)";
+  const char* ours_memory = "vx decompressor (memory + CRC-32)";
+#endif
+  report(ours, all.size(), t_ours, packed_total);
+  report(ours_memory, all.size(), t_ours_memory, packed_total);
+  report("zlib inflate (raw, level 6)", all.size(), t_zlib, deflated.size());
+  report("libdeflate (raw, level 6)", all.size(), t_libdeflate, ld.size());
+  std::filesystem::remove(archive);
+  return 0;
+}

@@ -1,0 +1,308 @@
+// vxpack build: checks the package, writes stub + archive to a temporary
+// file beside the output, reads it back through the installer's reader,
+// and only then gives it the output's name.
+#include "tools/vxpack/build.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <iterator>
+#include <memory>
+
+#include "archive/checksum.h"
+#include "archive/extract.h"
+#include "archive/pack20.h"
+#include "archive/writer.h"
+#include "tools/vxpack/archive_view.h"
+#include "tools/vxpack/commands.h"
+#include "tools/vxpack/package.h"
+
+extern const unsigned char vx_stub_data[];
+extern const std::size_t vx_stub_size;
+
+namespace fs = std::filesystem;
+
+namespace vxpack {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string path_text(const fs::path& p) {
+  const std::u8string u8 = p.u8string();
+  return std::string(u8.begin(), u8.end());
+}
+
+std::string megabytes(uint64_t bytes) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.1f MB", bytes / 1e6);
+  return buf;
+}
+
+// MS-DOS time of seconds since 1970: local time, or UTC when reproducible.
+uint32_t dos_time_of(int64_t seconds, bool utc) {
+  const std::time_t t = static_cast<std::time_t>(seconds);
+  std::tm parts{};
+#ifdef _WIN32
+  if (utc ? gmtime_s(&parts, &t) != 0 : localtime_s(&parts, &t) != 0) return dos_time_from_parts(1980, 1, 1, 0, 0, 0);
+#else
+  if ((utc ? gmtime_r(&t, &parts) : localtime_r(&t, &parts)) == nullptr) return dos_time_from_parts(1980, 1, 1, 0, 0, 0);
+#endif
+  return dos_time_from_parts(parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min,
+                             parts.tm_sec);
+}
+
+// The time every entry gets in a reproducible build: SOURCE_DATE_EPOCH, or
+// 1980-01-01 00:00:00 when it is unset or not a number.
+int64_t reproducible_time() {
+  const char* text = std::getenv("SOURCE_DATE_EPOCH");
+  if (text != nullptr && *text != 0) {
+    char* end = nullptr;
+    const long long v = std::strtoll(text, &end, 10);
+    if (end != nullptr && *end == 0 && v >= 0) return v;
+  }
+  return 315532800;  // 1980-01-01 00:00:00 UTC
+}
+
+// The progress bar on a terminal: files, bytes, rate, time left.
+class Progress {
+ public:
+  Progress(std::ostream& err, bool enabled, std::size_t files, uint64_t bytes)
+      : err_(err), enabled_(enabled), files_(files), bytes_(bytes), start_(Clock::now()) {}
+  void update(std::size_t files_done, uint64_t bytes_done, bool force = false) {
+    if (!enabled_) return;
+    const auto now = Clock::now();
+    if (!force && now - last_ < std::chrono::milliseconds(100)) return;
+    last_ = now;
+    const double seconds = std::chrono::duration<double>(now - start_).count();
+    const double rate = seconds > 0 ? bytes_done / seconds : 0;
+    const int width = 24;
+    const int filled = bytes_ ? static_cast<int>(width * static_cast<double>(bytes_done) / bytes_) : width;
+    std::string bar(filled, '#');
+    bar.resize(width, '.');
+    char line[160];
+    const double left = rate > 0 ? (bytes_ - bytes_done) / rate : 0;
+    std::snprintf(line, sizeof line, "\r[%s] %zu/%zu files  %s/%s  %.1f MB/s  %d:%02d left ", bar.c_str(),
+                  files_done, files_, megabytes(bytes_done).c_str(), megabytes(bytes_).c_str(), rate / 1e6,
+                  static_cast<int>(left) / 60, static_cast<int>(left) % 60);
+    err_ << line << std::flush;
+    shown_ = true;
+  }
+  void say(const char* text) {
+    if (!enabled_) return;
+    err_ << "\r" << text << std::string(60, ' ') << std::flush;
+    shown_ = true;
+  }
+  void clear() {
+    if (shown_) err_ << "\r" << std::string(100, ' ') << "\r" << std::flush;
+    shown_ = false;
+  }
+
+ private:
+  std::ostream& err_;
+  bool enabled_;
+  std::size_t files_;
+  uint64_t bytes_;
+  Clock::time_point start_;
+  Clock::time_point last_{};
+  bool shown_ = false;
+};
+
+bool read_bytes(const fs::path& path, std::vector<uint8_t>* bytes) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return !in.bad();
+}
+
+struct VerifyPass {
+  int entries = 0;
+  std::string current;
+};
+
+int32_t verify_callback(WideChar* name, const uint8_t* data, uint32_t, void* user) {
+  auto* pass = static_cast<VerifyPass*>(user);
+  if (data == nullptr) {
+    pass->current = path_text(from_wide(name));
+    name[0] = 1;  // into memory, so that the checksum is tested
+    return 0;
+  }
+  ++pass->entries;
+  return 0;
+}
+
+void remove_quietly(const fs::path& path) {
+  std::error_code ec;
+  fs::remove(path, ec);
+}
+
+}  // namespace
+
+std::string embedded_stub() {
+  return std::string(reinterpret_cast<const char*>(vx_stub_data), vx_stub_size);
+}
+
+int run_build(const BuildOptions& o, std::ostream& out, std::ostream& err) {
+  const auto started = Clock::now();
+  Package pkg = scan_package(o.folder);
+  for (const Problem& p : pkg.problems) {
+    if (p.error || !o.quiet) err << "vxpack: " << (p.error ? "error: " : "warning: ") << p.file << ": " << p.text << "\n";
+  }
+  if (pkg.has_errors()) {
+    err << "vxpack: the package has errors; nothing was written\n";
+    return kExitPackageErrors;
+  }
+
+  std::string stub;
+  if (!o.stub.empty()) {
+    std::ifstream in(o.stub, std::ios::binary);
+    if (!in) {
+      err << "vxpack: " << path_text(o.stub) << ": cannot read the stub\n";
+      return kExitNoArchive;
+    }
+    stub.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  } else {
+    stub = embedded_stub();
+    if (stub.empty()) {
+      err << "vxpack: no stub built in; pass --stub PATH\n";
+      return kExitNoStub;
+    }
+  }
+
+  // Written beside the output, renamed once verified: a failed build never
+  // leaves a setup program behind.
+  fs::path temp = o.output;
+  temp += ".partial";
+  std::FILE* file = nullptr;
+#ifdef _WIN32
+  file = _wfopen(temp.c_str(), L"wb");
+#else
+  file = std::fopen(temp.c_str(), "wb");
+#endif
+  if (file == nullptr) {
+    err << "vxpack: " << path_text(o.output) << ": cannot create the output file\n";
+    return kExitCannotWrite;
+  }
+  bool write_ok = true;
+  ArchiveWriter writer;
+  auto flush = [&]() {
+    if (!writer.bytes.empty() && std::fwrite(writer.bytes.data(), 1, writer.bytes.size(), file) != writer.bytes.size())
+      write_ok = false;
+    writer.bytes.clear();
+  };
+  writer.bytes.assign(stub.begin(), stub.end());
+  begin_archive(&writer, ArchiveForm::kMarked, 0);
+  flush();
+
+  uint64_t total = 0, packed_total = 0, done_bytes = 0;
+  for (const PackageFile& f : pkg.files) total += f.size;
+  Progress progress(err, o.progress && !o.quiet, pkg.files.size(), total);
+  std::unique_ptr<Packer, void (*)(Packer*)> packer(o.level > 0 ? create_packer(o.level) : nullptr, destroy_packer);
+  if (o.level > 0 && packer == nullptr) {
+    std::fclose(file);
+    remove_quietly(temp);
+    err << "vxpack: out of memory\n";
+    return kExitNoMemory;
+  }
+  const int64_t fixed_time = reproducible_time();
+  std::vector<uint8_t> data, packed;
+  std::size_t done_files = 0;
+  int stored = 0;
+  for (const PackageFile& f : pkg.files) {
+    if (!read_bytes(f.source, &data) || data.size() != f.size) {
+      progress.clear();
+      std::fclose(file);
+      remove_quietly(temp);
+      err << "vxpack: error: " << f.shown << ": cannot be read (or changed while being packed); check it and "
+          << "build again\n";
+      return kExitNoArchive;
+    }
+    EntrySpec spec;
+    spec.name = f.name;
+    spec.file_time = dos_time_of(o.reproducible ? fixed_time : f.modified, o.reproducible);
+    spec.file_attr = kAttrArchive | (f.read_only ? kAttrReadOnly : 0);
+    const uint32_t size = static_cast<uint32_t>(data.size());
+    bool compressed = false;
+    if (packer && size > 0) {
+      bool continued = false;
+      pack_entry(packer.get(), data.data(), size, o.solid, &packed, &continued);
+      if (packed.size() < size) {
+        compressed = true;
+        spec.method = pack_method(o.level);
+        spec.head_flags = continued ? static_cast<uint16_t>(kFlagSolid) : uint16_t{0};
+        spec.unp_size = size;
+        spec.file_crc = entry_checksum(ArchiveForm::kMarked, data.data(), size);
+        add_entry(&writer, spec, packed.data(), static_cast<uint32_t>(packed.size()));
+        packed_total += packed.size();
+      } else {
+        discard_last_entry(packer.get());
+      }
+    }
+    if (!compressed) {
+      add_stored_entry(&writer, spec, data.data(), size);
+      packed_total += size;
+      ++stored;
+    }
+    flush();
+    ++done_files;
+    done_bytes += size;
+    if (o.verbose) {
+      progress.clear();
+      out << "  " << (compressed ? "packed " : "stored ") << f.shown << "  " << size << " -> "
+          << (compressed ? packed.size() : size) << "\n";
+    }
+    progress.update(done_files, done_bytes);
+  }
+  end_archive(&writer);
+  flush();
+  progress.update(done_files, done_bytes, true);
+  if (std::fclose(file) != 0) write_ok = false;
+  if (!write_ok) {
+    progress.clear();
+    remove_quietly(temp);
+    err << "vxpack: " << path_text(o.output) << ": writing failed (disk full?)\n";
+    return kExitCannotWrite;
+  }
+
+  if (o.verify) {
+    progress.say("verifying: reading every entry back through the installer's reader...");
+    VerifyPass pass;
+    const WideString wide_temp = to_wide(temp);
+    const int result = extract_archive(wide_temp.c_str(), verify_callback, &pass);
+    progress.clear();
+    if (result != kExtractOk || pass.entries != static_cast<int>(pkg.files.size())) {
+      remove_quietly(temp);
+      remove_quietly(o.output);
+      err << "vxpack: verification failed";
+      if (result == kExtractBadChecksum) err << " at " << pass.current << " (its checksum does not match)";
+      else if (result != kExtractOk) err << " (reader result " << result << ")";
+      else err << " (" << pass.entries << " of " << pkg.files.size() << " entries read back)";
+      err << "; the output was removed. Please report this as a bug, and build with -m0 meanwhile\n";
+      return kExitVerifyFailed;
+    }
+  }
+  progress.clear();
+  std::error_code ec;
+#ifdef _WIN32
+  fs::remove(o.output, ec);  // the rename does not replace a file there
+#endif
+  fs::rename(temp, o.output, ec);
+  if (ec) {
+    remove_quietly(temp);
+    err << "vxpack: " << path_text(o.output) << ": cannot be replaced (" << ec.message() << ")\n";
+    return kExitCannotWrite;
+  }
+  if (!o.quiet) {
+    const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
+    char line[256];
+    std::snprintf(line, sizeof line, "%s: %zu files, %llu bytes -> %llu bytes packed (%.1f%%), %d stored, %.1f s%s\n",
+                  path_text(o.output).c_str(), pkg.files.size(), static_cast<unsigned long long>(total),
+                  static_cast<unsigned long long>(packed_total), total ? 100.0 * packed_total / total : 100.0, stored,
+                  seconds, o.verify ? ", verified" : "");
+    out << line;
+  }
+  return kExitOk;
+}
+
+}  // namespace vxpack
