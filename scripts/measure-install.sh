@@ -3,9 +3,10 @@
 # process to its success message, as setup_probe measures them (no
 # screenshots, no settle time): the sample Setup.exe, and a package of about
 # 50 MB made from the sample's files and 50,000,000 bytes of incompressible
-# data (stored entries, as examples/make_setup.cpp writes them). Every run is
-# a fresh installation into C:\vx-measure\Foo Tool, removed afterwards by the
-# package's UnInst.exe. Best and all of RUNS runs each (default 3).
+# data (stored entries, as examples/make_setup.cpp writes them), and, when the
+# native vxpack is built, about 50 MB of program files compressed by vxpack
+# build. Every run is a fresh installation into C:\vx-measure\Foo Tool,
+# removed afterwards by the package's UnInst.exe. Best and all of RUNS runs each (default 3).
 #   scripts/measure-install.sh [RUNS]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -49,4 +50,26 @@ measure() {  # name setup.exe
 }
 
 measure "sample Setup.exe" "$root/build/win64/examples/Setup.exe"
-measure "50 MB Setup.exe" "$big"
+measure "50 MB Setup.exe, stored" "$big"
+
+# With the native vxpack (build/linux): about 50 MB of program files (the
+# sample and the system's shared libraries), compressed by vxpack build.
+vxpack=$root/build/linux/tools/vxpack/vxpack
+packed=$work/Setup50MB-packed.exe
+if [[ -x $vxpack ]]; then
+  if [[ ! -f $packed ]]; then
+    rm -rf "$work/pkg50" && mkdir -p "$work/pkg50"
+    cp examples/sample/* build/win64/examples/FooTool.exe build/win64/examples/UnInst.exe "$work/pkg50/"
+    total=0
+    for f in $(ls -S /usr/lib/x86_64-linux-gnu/*.so*); do
+      [[ -f $f && ! -L $f ]] || continue
+      size=$(stat -c %s "$f")
+      ((size > 8000000)) && continue
+      cp "$f" "$work/pkg50/"
+      total=$((total + size))
+      ((total > 50000000)) && break
+    done
+    "$vxpack" build "$work/pkg50" -o "$packed" --stub build/win64/setup/vxstub.exe
+  fi
+  measure "50 MB Setup.exe, compressed" "$packed"
+fi

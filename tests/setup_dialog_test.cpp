@@ -47,7 +47,46 @@ std::vector<PackageFile> sample_files(const char* inf = kInf) {
   };
 }
 
-using SetupDialog = SetupFixture;
+// The packages here share the sample's ID (FOO). Its stored destination is
+// pointed at a folder that does not exist while a test runs, so that an
+// installation of the sample in the prefix does not turn the preset into an
+// update; the record is restored afterwards.
+class SetupDialog : public SetupFixture {
+ protected:
+  void SetUp() override {
+    SetupFixture::SetUp();
+    HKEY key;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, kVendorKey, 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &key, nullptr) != 0) return;
+    // Tests that run several dialogs call SetUp and TearDown in pairs again.
+    if (!saved_now_) {
+      DWORD bytes = sizeof saved_ - 2;
+      had_record_ = RegQueryValueExW(key, L"FOO", nullptr, nullptr, reinterpret_cast<BYTE*>(saved_), &bytes) == 0;
+      saved_now_ = true;
+    }
+    const std::wstring missing = (dir_ / "not installed").wstring();
+    RegSetValueExW(key, L"FOO", 0, REG_SZ, reinterpret_cast<const BYTE*>(missing.c_str()), 2 * (missing.size() + 1));
+    RegCloseKey(key);
+  }
+
+  void TearDown() override {
+    HKEY key;
+    if (saved_now_ && RegOpenKeyExW(HKEY_CURRENT_USER, kVendorKey, 0, KEY_SET_VALUE, &key) == 0) {
+      if (had_record_) {
+        RegSetValueExW(key, L"FOO", 0, REG_SZ, reinterpret_cast<const BYTE*>(saved_), 2 * (lstrlenW(saved_) + 1));
+      } else {
+        RegDeleteValueW(key, L"FOO");
+      }
+      RegCloseKey(key);
+    }
+    saved_now_ = false;
+    SetupFixture::TearDown();
+  }
+
+  static constexpr const wchar_t* kVendorKey = L"Software\\Vantorix";
+  wchar_t saved_[300] = {};
+  bool had_record_ = false;
+  bool saved_now_ = false;
+};
 
 TEST_F(SetupDialog, ShowsThePackageInEnglish) {
   use_language("US");

@@ -75,10 +75,37 @@ std::wstring link_target(const fs::path& link) {
   return target;
 }
 
+// An earlier installation of the sample in the prefix (the main job makes
+// one) would turn this one into an update: its own uninstaller removes it,
+// and whatever is left of its shortcuts and records goes too.
+void remove_earlier_installation() {
+  // The stored folder, and the default one that the preset would find.
+  const std::wstring folders[2] = {
+      registry_text(HKEY_CURRENT_USER, L"Software\\Vantorix", kSampleId),
+      registry_text(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion", L"ProgramFilesDir") +
+          L"\\" kSampleGroup};
+  for (const std::wstring& folder : folders) {
+    if (folder.find(L"<missing>") != std::wstring::npos || !fs::exists(fs::path(folder) / "UnInst.exe")) continue;
+    run(L"\"" + (fs::path(folder) / "UnInst.exe").wstring() + L"\" /S", 20000);
+    for (int i = 0; i < 200 && fs::exists(fs::path(folder) / "UnInst.exe"); ++i) Sleep(50);
+  }
+  std::error_code ec;
+  fs::remove(special(CSIDL_DESKTOPDIRECTORY) / (std::wstring(kSampleGroup) + L".lnk"), ec);
+  for (int csidl : {CSIDL_COMMON_PROGRAMS, CSIDL_PROGRAMS}) fs::remove_all(special(csidl) / kSampleGroup, ec);
+  RegDeleteKeyW(HKEY_LOCAL_MACHINE, kUninstallKey);
+  RegDeleteKeyW(HKEY_CURRENT_USER, kUninstallKey);
+  HKEY key;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Vantorix", 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+    RegDeleteValueW(key, kSampleId);
+    RegCloseKey(key);
+  }
+}
+
 bool same_path(const std::wstring& a, const fs::path& b) { return lstrcmpiW(a.c_str(), b.wstring().c_str()) == 0; }
 
 TEST(SampleSetup, InstallsAndTheUninstallerRemovesIt) {
   CoInitialize(nullptr);
+  remove_earlier_installation();
   vxtest::TempDir dir;
   const fs::path target = dir.path() / L"Foo Tool here";
   const std::wstring probe = L"\"" + fs::path(VX_PROBE_PATH).wstring() + L"\" \"" + fs::path(VX_SAMPLE_SETUP).wstring() +
