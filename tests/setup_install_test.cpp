@@ -397,8 +397,10 @@ TEST_F(SetupInstall, FolderInPlaceOfAFileUsesTheTemporaryFolder) {
   // the run reported error 82; never a success with the file missing.
   ASSERT_EQ(out.h.boxes.size(), 1u);
   if (out.h.boxes[0].text == L"VxTest Tool has been successfully installed.") {
+    std::printf("the shell moved the file over the folder\n");
     EXPECT_EQ(vxtest::read_file(target / "ReadMe.txt"), bytes_of("Read me."));
   } else {
+    std::printf("the shell could not move the file over the folder: error 82\n");
     EXPECT_TRUE(out.h.boxes[0].error_icon);
     EXPECT_TRUE(out.dialog_open);
   }
