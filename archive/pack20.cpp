@@ -110,6 +110,14 @@ struct Packer {
   bool have_stats;
   std::vector<OptNode> nodes;
   std::vector<Match> matches;
+  // The best level parses each segment twice: the first pass finds the
+  // matches of every position and keeps them here, the second pass parses
+  // again with prices from the first pass's statistics.
+  uint32_t inserted_end;            // positions below this are in the hash tables
+  bool caching;                     // keep the matches found (first pass)
+  uint32_t cache_start;             // position of cache_offsets[0]
+  std::vector<uint32_t> cache_offsets;  // per position: first match in cache_matches
+  std::vector<Match> cache_matches;
   BitWriter writer;
 };
 
@@ -413,6 +421,7 @@ void clear_history(Packer* pk) {
   pk->base = 1;
   pk->fill_end = 1;
   pk->history_start = 1;
+  pk->inserted_end = 1;
 }
 
 // Feeds bytes behind fill_end, sliding the buffer when it is full. keep_from
@@ -434,8 +443,11 @@ inline uint32_t lowest_reach(const Packer* pk, uint32_t pos) {
   return std::max(lo, pk->history_start);
 }
 
-// Enters pos into the hash tables without looking for matches.
+// Enters pos into the hash tables without looking for matches. Positions
+// are entered once, in order; a second pass over a segment skips them.
 inline void insert_only(Packer* pk, uint32_t pos, uint32_t end) {
+  if (pos < pk->inserted_end) return;
+  pk->inserted_end = pos + 1;
   if (pos + 4 > end) return;
   const uint8_t* p = at(pk, pos);
   const uint32_t h = hash4(p);
@@ -445,11 +457,29 @@ inline void insert_only(Packer* pk, uint32_t pos, uint32_t end) {
   pk->head2[hash2(p)] = pos;
 }
 
+void forget_cache(Packer* pk, uint32_t from) {
+  pk->cache_start = from;
+  pk->cache_offsets.assign(1, 0);
+  pk->cache_matches.clear();
+}
+
 // Enters pos and lists its matches: each longer than the one before, each
 // at the nearest distance known for its length. limit: longest length usable.
 void find_matches(Packer* pk, uint32_t pos, uint32_t end, uint32_t limit, std::vector<Match>* out) {
   out->clear();
-  if (pos + 4 > end) return;
+  if (pos < pk->inserted_end) {
+    // Entered by the first pass over this segment: its matches are kept.
+    const uint32_t k = pos - pk->cache_start;
+    if (pos >= pk->cache_start && k + 1 < pk->cache_offsets.size()) {
+      out->assign(pk->cache_matches.begin() + pk->cache_offsets[k], pk->cache_matches.begin() + pk->cache_offsets[k + 1]);
+    }
+    return;
+  }
+  pk->inserted_end = pos + 1;
+  if (pos + 4 > end) {
+    if (pk->caching) pk->cache_offsets.push_back(static_cast<uint32_t>(pk->cache_matches.size()));
+    return;
+  }
   const uint8_t* p = at(pk, pos);
   const uint32_t lo = lowest_reach(pk, pos);
   uint32_t best = 1;
@@ -484,6 +514,10 @@ void find_matches(Packer* pk, uint32_t pos, uint32_t end, uint32_t limit, std::v
   // lengths then take the nearer distance.
   for (std::size_t i = out->size(); i-- > 1;) {
     if ((*out)[i].distance < (*out)[i - 1].distance) (*out)[i - 1].distance = (*out)[i].distance;
+  }
+  if (pk->caching) {
+    pk->cache_matches.insert(pk->cache_matches.end(), out->begin(), out->end());
+    pk->cache_offsets.push_back(static_cast<uint32_t>(pk->cache_matches.size()));
   }
 }
 
@@ -680,11 +714,54 @@ uint32_t parse_optimal(Packer* pk, uint32_t pos, uint32_t stop, uint32_t end) {
       pk->tokens.push_back(match_token(tail.kind, tail.length, tail.distance));
       model_match(&pk->model, tail.length, tail.distance);
       pk->token_input += tail.length;
-      for (uint32_t r = 1; r < tail.length; ++r) insert_only(pk, pos + r, end);
+      for (uint32_t r = 1; r < tail.length; ++r) {
+        if (pk->caching) {
+          // The second pass may stop inside this match: keep matches here too.
+          const uint32_t q = pos + r;
+          find_matches(pk, q, end, std::min(end - q, kMaxMatchAny), &pk->matches);
+        } else {
+          insert_only(pk, pos + r, end);
+        }
+      }
       pos += tail.length;
     }
   }
   return pos;
+}
+
+// The best level: parses [pos, stop) once to learn the segment's statistics
+// and find every position's matches, then again with prices from those
+// statistics; only the second parse is kept.
+uint32_t parse_twice(Packer* pk, uint32_t pos, uint32_t stop, uint32_t end) {
+  const ModelState model = pk->model;
+  const std::size_t tokens = pk->tokens.size();
+  const uint32_t token_input = pk->token_input;
+  // Matches of positions the last second pass entered but did not reach.
+  std::vector<uint32_t> kept_offsets;
+  std::vector<Match> kept;
+  if (pk->inserted_end > pos && pos >= pk->cache_start) {
+    const uint32_t first = pos - pk->cache_start, last = pk->inserted_end - pk->cache_start;
+    if (last < pk->cache_offsets.size()) {
+      const uint32_t base = pk->cache_offsets[first];
+      for (uint32_t k = first; k <= last; ++k) kept_offsets.push_back(pk->cache_offsets[k] - base);
+      kept.assign(pk->cache_matches.begin() + base, pk->cache_matches.begin() + pk->cache_offsets[last]);
+    }
+  }
+  forget_cache(pk, pos);
+  if (!kept_offsets.empty()) {
+    pk->cache_offsets = std::move(kept_offsets);
+    pk->cache_matches = std::move(kept);
+  }
+  pk->caching = true;
+  parse_optimal(pk, pos, stop, end);
+  pk->caching = false;
+  uint32_t freq[kTableLengths] = {};
+  for (std::size_t i = tokens; i < pk->tokens.size(); ++i) count_token(pk->tokens[i], freq);
+  prices_from_counts(&pk->prices, freq);
+  pk->model = model;
+  pk->tokens.resize(tokens);
+  pk->token_input = token_input;
+  return parse_optimal(pk, pos, stop, end);
 }
 
 }  // namespace
@@ -702,6 +779,7 @@ Packer* create_packer(int level) {
   pk->chain.resize(kWindowSize);
   if (pk->config.optimal) pk->nodes.resize(kOptWindow + kMaxMatchAny + 2);
   clear_history(pk);
+  forget_cache(pk, 1);
   std::memset(&pk->model, 0, sizeof pk->model);
   default_prices(&pk->prices);
   return pk;
@@ -721,6 +799,7 @@ void pack_entry(Packer* pk, const uint8_t* data, uint32_t size, bool solid, std:
     // A non-solid entry: the decoder clears window, distances and lengths.
     if (pk->fill_end + static_cast<uint64_t>(size) >= kPositionLimit) clear_history(pk);
     pk->history_start = pk->fill_end;
+    pk->inserted_end = pk->fill_end;
     std::memset(&pk->model, 0, sizeof pk->model);
   }
   pk->model.started = true;
@@ -739,7 +818,7 @@ void pack_entry(Packer* pk, const uint8_t* data, uint32_t size, bool solid, std:
     }
     const uint32_t stop = fed == size ? end : pk->fill_end - kLookahead;
     const uint32_t segment_stop = std::min(stop, pos + (kSegment - std::min(kSegment - 1, pk->token_input)));
-    pos = pk->config.optimal ? parse_optimal(pk, pos, segment_stop, end) : parse_lazy(pk, pos, segment_stop, end);
+    pos = pk->config.optimal ? parse_twice(pk, pos, segment_stop, end) : parse_lazy(pk, pos, segment_stop, end);
     if (pk->token_input >= kSegment || pos >= end) {
       flush_tokens(pk, first_tokens);
       first_tokens = false;
@@ -766,6 +845,7 @@ void discard_last_entry(Packer* pk) {
     }
     pk->fill_end = start;
     pk->history_start = pk->saved_history_start;
+    pk->inserted_end = start;
   } else {
     // Too much has moved on: forget the history before the entry.
     std::fill(pk->head4.begin(), pk->head4.end(), 0);
@@ -774,6 +854,8 @@ void discard_last_entry(Packer* pk) {
     pk->base = start;
     pk->fill_end = start;
     pk->history_start = start;
+    pk->inserted_end = start;
   }
+  forget_cache(pk, start);
   pk->model = pk->saved;
 }

@@ -200,6 +200,28 @@ TEST(Build, FailuresWriteNothing) {
   }
 }
 
+// A stub that carries an archive marker of its own hides the package from
+// the reader: the verify pass sees no entries, and the output is removed,
+// also an older output of the same name.
+TEST(Build, OutputThatDoesNotReadBackIsRemoved) {
+  BuildDir d;
+  std::string stub = "MZ" + std::string(100, '\0');
+  stub += std::string("Rar!\x1A\x07\x00", 7) + std::string("\0\0\x73\0\0\x0D\0\0\0\0\0\0", 13);
+  stub += std::string(7, '\0');  // a block too short: the walk ends there
+  vxtest::write_file(d.dir / "marked-stub.exe", bytes_of(stub));
+  vxtest::write_file(d.dir / "Setup.exe", bytes_of("an older build"));
+  vxpack::BuildOptions o = level(vxpack::kDefaultLevel);
+  o.stub = d.dir / "marked-stub.exe";
+  const Built b = d.build("Setup.exe", o);
+  EXPECT_EQ(b.code, vxpack::kExitVerifyFailed);
+  EXPECT_NE(b.err.find("verification failed"), std::string::npos) << b.err;
+  EXPECT_FALSE(fs::exists(d.dir / "Setup.exe"));
+  EXPECT_FALSE(fs::exists(d.dir / "Setup.exe.partial"));
+  o.verify = false;
+  EXPECT_EQ(d.build("Setup.exe", o).code, 0);
+  EXPECT_TRUE(fs::exists(d.dir / "Setup.exe"));
+}
+
 TEST(Build, WarningsAreShownUnlessQuiet) {
   BuildDir d;
   fs::remove(d.package / "UnInst.exe");

@@ -46,11 +46,12 @@ struct Package {
 // order. The problems say what would go wrong when installing.
 Package scan_package(const std::filesystem::path& folder);
 
-// The installer's rules for reading package text, exposed for the tests.
+// The installer's own readers of package text (setup/package_text.h), in
+// the tool's string types.
 // First line of FILE_ID.DIZ: product name and version.
 void read_description(const std::string& text, std::string* name, std::string* version);
-// A key's value: first occurrence of the key followed by '=', up to CR/LF,
-// at most capacity - 1 bytes. False when the key is not found that way.
+// A key's value: the first line that begins with the key and '=', up to
+// CR/LF, at most capacity - 1 bytes. False when there is none or it is empty.
 bool read_install_key(const std::string& text, const std::string& key, std::size_t capacity,
                       std::string* value);
 // The display name of a language pack, or why there is none (empty on success).
