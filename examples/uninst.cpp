@@ -2,7 +2,7 @@
 // program creates for the package: the package's files in the folder it runs
 // from (only those: other files and the folder then stay), the program group
 // with its two shortcuts, the desktop and quick-launch shortcuts, the stored
-// destination and the uninstall entry. A program cannot delete its own file
+// destination and the uninstall entry (the machine's or the user's). A program cannot delete its own file
 // while it runs, so it copies itself to the temporary folder and lets the
 // copy do the work once the original has ended.
 //   UnInst.exe [/S]                      asks, then hands over to the copy
@@ -80,7 +80,10 @@ void remove_package(const wchar_t* folder) {
     RegDeleteValueW(key, kSampleId);
     RegCloseKey(key);
   }
+  // The setup program lists the package for all users, or for the user
+  // alone when it had no rights for that.
   RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" kSampleGroup);
+  RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" kSampleGroup);
   if (!quiet) MessageBoxW(nullptr, kSampleGroup L" has been removed.", L"Uninstall", MB_ICONINFORMATION);
 }
 

@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
-# Builds the sample Setup.exe (examples/, Windows build) and runs it under
-# Wine. With a display ($DISPLAY set) the installer opens there for you to use.
-# Without one it runs inside Xvfb: the dialog is read, photographed to
-# build/artifacts/sample-setup.png (the path is printed), and cancelled.
+# Builds the sample Setup.exe (examples/, Windows build) and installs the
+# sample package with it under Wine. With a display ($DISPLAY set) the
+# installer opens there for you to use. Without one it runs inside Xvfb,
+# unattended: the dialog is read and photographed, the destination set to
+# C:\Program Files\Foo Tool, OK pressed, and the closing message read and
+# photographed (build/artifacts/sample-setup*.png). Either way the script then
+# prints where the files went, from the installer's own registry record.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -15,26 +18,49 @@ setup=$root/build/win64/examples/Setup.exe
 mkdir -p build/logs build/artifacts
 echo "sample setup program: $setup ($(stat -c %s "$setup") bytes)"
 
+# Where the last installation of the sample (ID FOO) went, and what is there.
+report() {
+  local folder unix
+  folder=$(wine reg query 'HKCU\Software\Vantorix' /v FOO 2>/dev/null | tr -d '\r' |
+           sed -nE 's/^ *FOO +REG_SZ +(.*)$/\1/p' || true)
+  wineserver -w
+  if [[ -z $folder ]]; then
+    echo "the sample package is not installed"
+    return 1
+  fi
+  unix=$(winepath -u "$folder" 2>/dev/null | tr -d '\r')
+  wineserver -w
+  echo "installed into: $folder"
+  echo "            at: $unix"
+  ls -l "$unix"
+}
+
 if [[ -n "${DISPLAY:-}" ]]; then
   echo "running it under Wine on display $DISPLAY"
   rc=0
   wine "$setup" >build/logs/sample-setup.log 2>&1 || rc=$?
   wineserver -w
   echo "Setup.exe ended with exit code $rc"
+  report
   exit $rc
 fi
 
 bmp=$root/build/artifacts/sample-setup.bmp
-png=$root/build/artifacts/sample-setup.png
+message_bmp=$root/build/artifacts/sample-setup-message.bmp
 log=$root/build/logs/sample-setup.log
-echo "no display: running it under Xvfb"
+echo "no display: installing it unattended under Xvfb"
 rc=0
 xvfb-run -a -s "-screen 0 1024x768x24" bash -c \
-  'wine "$0" "$1" --screenshot "$2" >"$3" 2>&1; rc=$?; wineserver -w; exit $rc' \
-  "$root/build/win64/tests/setup_probe.exe" "$setup" "$bmp" "$log" || rc=$?
+  'wine "$0" "$1" --screenshot "$2" --install "C:\\Program Files\\Foo Tool" --uncheck IT \
+     --message "Foo Tool has been successfully installed." --message-screenshot "$3" >"$4" 2>&1; rc=$?
+   wineserver -w; exit $rc' \
+  "$root/build/win64/tests/setup_probe.exe" "$setup" "$bmp" "$message_bmp" "$log" || rc=$?
 cat "$log"
-if [[ -f "$bmp" ]]; then
-  convert "$bmp" "$png" && rm -f "$bmp"
-  echo "screenshot: $png"
-fi
+for shot in "$bmp" "$message_bmp"; do
+  if [[ -f $shot ]]; then
+    convert "$shot" "${shot%.bmp}.png" && rm -f "$shot"
+    echo "screenshot: ${shot%.bmp}.png"
+  fi
+done
+report || rc=1
 exit $rc

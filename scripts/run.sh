@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The main job: installs what is missing, builds vxsetup natively and shows
 # vxpack at work on the sample setup executable that the build makes, then
-# runs the sample Setup.exe under Wine (scripts/run-sample-setup.sh).
+# installs the sample package with the sample Setup.exe under Wine
+# (scripts/run-sample-setup.sh), which prints where the files went.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/bootstrap.sh

@@ -9,6 +9,7 @@
 #include "setup/destination.h"
 #include "setup/discovery.h"
 #include "setup/install.h"
+#include "setup/install_names.h"
 #include "setup/language_list.h"
 #include "setup/messages.h"
 #include "setup/resource.h"
@@ -87,8 +88,11 @@ void on_init_dialog(HWND dialog) {
   SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, kListExtendedStyle);
   add_builtin_languages(list);
 
-  const int result = extract_archive(s->setup_path, discovery_callback, dialog);
+  int result = extract_archive(s->setup_path, discovery_callback, dialog);
+  if (result == kExtractOk && s->unsafe_entry_name) result = kExtractBadChecksum;
   if (s->Class[0] == 0) append_narrow(s->Group, s->Class, kFieldCapacity);
+  // The Group names the product folder, the program group and the shortcuts.
+  make_group_name_safe(s->Group, kFieldCapacity);
   // A damaged package installs nothing, so it must not close the user's
   // running program either: the thread and the preset run only after a pass
   // that succeeded.

@@ -2,6 +2,7 @@
 #include "setup/discovery.h"
 
 #include "archive/memory.h"
+#include "setup/install_names.h"
 #include "setup/language_list.h"
 #include "setup/package_text.h"
 #include "setup/resource.h"
@@ -31,6 +32,12 @@ int32_t discovery_callback(WideChar* name, const uint8_t* data, uint32_t size, v
   SetupState* s = setup_state;
   HWND dialog = static_cast<HWND>(user);
   if (data == nullptr) {
+    // A name that would not land in the destination as itself (a device, a
+    // stream, the folder itself or its parent) marks the package as damaged.
+    if (!is_safe_file_name(name + name_offset(name))) {
+      s->unsafe_entry_name = true;
+      return 1;
+    }
     const EntryCode code = entry_code_for(name);
     if (code == kEntryLanguagePack && s->base_name[0] == 0) base_name_from_pack(name, s->base_name, kFieldCapacity);
     name[0] = code;

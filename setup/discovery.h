@@ -10,7 +10,9 @@
 
 #include "support/text.h"
 
-// The pass's EntryCallback; user is the dialog. Always 0.
+// The pass's EntryCallback; user is the dialog. 0, or 1 (which ends the pass)
+// for an entry name that cannot be installed as itself; it sets
+// setup_state->unsafe_entry_name.
 int32_t discovery_callback(WideChar* name, const uint8_t* data, uint32_t size, void* user);
 // Title, title label (with its font) and Group from FILE_ID.DIZ.
 void read_description(HWND dialog, const char* text);

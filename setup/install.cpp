@@ -1,12 +1,199 @@
-// Placeholder of the installation pass: it checks only that a destination was
-// given, so that OK with an empty field keeps the dialog open, and installs
-// nothing yet.
+// The installation pass: the archive pass into the destination with its
+// language filter and special names, the fallback through a temporary folder,
+// the registry records, the shortcuts and the closing message.
 #include "setup/install.h"
 
+#include <commctrl.h>
+
+#include "archive/extract.h"
+#include "setup/destination.h"
+#include "setup/install_names.h"
+#include "setup/language_list.h"
+#include "setup/messages.h"
 #include "setup/resource.h"
+#include "setup/shortcuts.h"
+#include "support/charset.h"
+#include "support/files.h"
+
+namespace {
+
+constexpr int kDestinationLength = 257;  // characters taken from the destination field
+constexpr int kJoinedCapacity = 264;     // a folder with a file name joined on
+constexpr DWORD kCannotMake = 82;        // ERROR_CANNOT_MAKE
+
+// True when the language list holds the code with its check box clear.
+bool language_unchecked(HWND list, LanguageCode code) {
+  if (list == nullptr || code == 0) return false;
+  const int index = find_language_item(list, code);
+  if (index < 0) return false;
+  const UINT state = static_cast<UINT>(SendMessageW(list, LVM_GETITEMSTATE, index, LVIS_STATEIMAGEMASK));
+  return state >> 12 == 1;
+}
+
+int install_pass(InstallJob* job) {
+  job->refused = 0;
+  const int result = extract_archive(setup_state->setup_path, install_entry, job);
+  return job->refused != 0 ? job->refused : result;
+}
+
+// Second pass into a fresh folder below the temporary folder, named after the
+// destination's last component; destination becomes that staging folder.
+int install_through_temp_folder(InstallJob* job) {
+  new_temp_folder_name(job->temp_folder, kPathCapacity);
+  if (job->temp_folder[0] == 0) return kExtractCannotCreate;
+  WideChar staging[kJoinedCapacity];
+  copy_text(job->temp_folder, staging, kJoinedCapacity);
+  join_path(job->destination + name_offset(job->destination), staging, kJoinedCapacity);
+  copy_text(job->destination, job->final_destination, kPathCapacity);
+  copy_text(staging, job->destination, kPathCapacity);
+  create_folder_tree(job->destination);
+  return install_pass(job);
+}
+
+// Moves everything in the staging folder into the final destination, merging
+// with what is there: the shell would place the staging folder itself inside
+// a destination folder that exists. Then destination is the final one again.
+int move_from_staging(InstallJob* job) {
+  WideChar source[kPathCapacity];
+  copy_text(job->destination, source, kPathCapacity);
+  join_path(L"*", source, kPathCapacity);
+  const int result = shell_move(job->dialog, source, job->final_destination);
+  // The empty staging folder goes, so that the program group can be built in
+  // the temporary folder under the same name.
+  if (result == 0 && lstrcmpiW(job->destination, job->temp_folder) != 0) RemoveDirectoryW(job->destination);
+  copy_text(job->final_destination, job->destination, kPathCapacity);
+  return result;
+}
+
+void create_shortcuts(HWND dialog, const InstallJob* job, const WideChar* group) {
+  if (IsDlgButtonChecked(dialog, IDC_PROGRAM_GROUP) == BST_CHECKED) create_program_group(dialog, job);
+  WideChar target[kJoinedCapacity];
+  copy_text(job->destination, target, kJoinedCapacity);
+  join_path(job->main_program, target, kJoinedCapacity);
+  if (IsDlgButtonChecked(dialog, IDC_DESKTOP_ICON) == BST_CHECKED) create_desktop_shortcut(target, group);
+  if (IsDlgButtonChecked(dialog, IDC_QUICK_LAUNCH) == BST_CHECKED) create_quick_launch_shortcut(target, group);
+}
+
+void show_success(HWND dialog, const WideChar* group) {
+  WideChar text[kJoinedCapacity];
+  copy_text(group, text, kJoinedCapacity);
+  const int length = wide_length(text);
+  ui_text(setup_state->ui_strings, 3000, text + length, kJoinedCapacity - 1 - length);
+  WideChar caption[kPathCapacity];
+  GetWindowTextW(dialog, caption, kPathCapacity);
+  show_message(dialog, text, caption, MB_ICONINFORMATION);
+}
+
+}  // namespace
+
+int32_t install_entry(WideChar* name, const uint8_t*, uint32_t, void* user) {
+  InstallJob* job = static_cast<InstallJob*>(user);
+  const WideChar* file = name + name_offset(name);
+  // Folders are dropped, so a name is written inside the destination as
+  // itself or not at all.
+  if (!is_safe_file_name(file)) {
+    job->refused = kExtractBadChecksum;
+    return 1;
+  }
+  const LanguageCode code = entry_language_code(file, wide_length(setup_state->base_name));
+  if (language_unchecked(GetDlgItem(job->dialog, IDC_LANGUAGES), code)) {
+    name[0] = 0;
+    return 0;
+  }
+  switch (entry_role(file)) {
+    case kRoleUninstaller:
+      copy_text(file, job->uninstaller, kFieldCapacity);
+      break;
+    case kRoleScript:
+      name[0] = 0;
+      return 0;
+    case kRoleMainProgram:
+      if (job->main_program[0] == 0 && wide_length(file) < kFieldCapacity) {
+        copy_text(file, job->main_program, kFieldCapacity);
+      }
+      break;
+    case kRoleFile:
+      break;
+  }
+  WideChar path[kPathCapacity];
+  copy_text(job->destination, path, kPathCapacity);
+  if (join_path(file, path, kPathCapacity) != kTextOk) {
+    job->refused = kExtractCannotCreate;  // a cut name would be another file
+    return 1;
+  }
+  if (path_missing(path) == 0) {
+    // In the fresh staging folder an existing file is an earlier entry of
+    // this pass with the same name: the later entry replaces it, also when
+    // the earlier one is read-only.
+    if (job->temp_folder[0] != 0) SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(path);
+  }
+  copy_text(path, name, kPathCapacity);
+  HWND status = GetDlgItem(job->dialog, IDC_STATUS);
+  SetWindowTextW(status, path);
+  UpdateWindow(status);
+  return 0;
+}
+
+void rename_psapi_aside(const WideChar* folder) {
+  WideChar from[kPathCapacity];
+  copy_text(folder, from, kPathCapacity);
+  add_separator(from, kPathCapacity);
+  WideChar to[kPathCapacity];
+  copy_text(from, to, kPathCapacity);
+  append_text(L"PSAPI.DLL", from, kPathCapacity);
+  append_text(L"VXPSAPI.DLL", to, kPathCapacity);
+  MoveFileW(from, to);
+}
 
 int run_installation(HWND dialog) {
-  WCHAR destination[258] = {};
-  GetDlgItemTextW(dialog, IDC_DESTINATION, destination, 258);
-  return destination[0] == 0 ? -1 : 0;
+  SetupState* s = setup_state;
+  WideChar group[kFieldCapacity];
+  ansi_to_wide(s->Group, group, kFieldCapacity);
+  InstallJob job = {};
+  job.dialog = dialog;
+  ansi_to_wide(s->Exe, job.main_program, kFieldCapacity);
+  GetDlgItemTextW(dialog, IDC_DESTINATION, job.destination, kDestinationLength + 1);
+  if (job.destination[0] == 0) return -1;
+  // A relative folder would be recorded as such; the files go where the
+  // full form points.
+  full_path(job.destination);
+
+  HCURSOR previous = SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+  SetErrorMode(SEM_FAILCRITICALERRORS);
+  create_folder_tree(job.destination);
+  rename_psapi_aside(job.destination);
+  int result = install_pass(&job);
+  if (result == kExtractCannotCreate) result = install_through_temp_folder(&job);
+  bool move_failed = false;
+  if (result == 0) {
+    SetDlgItemTextW(dialog, IDC_STATUS, L"");
+    move_failed = job.temp_folder[0] != 0 && move_from_staging(&job) != 0;
+    if (move_failed) result = -1;
+  }
+  if (result != 0) {
+    // The temporary folder holds nothing the user needs: the package is
+    // still in the setup program.
+    if (job.temp_folder[0] != 0) shell_delete_folder(job.temp_folder);
+    SetCursor(previous);
+    if (result == kExtractCannotCreate || move_failed) {
+      show_system_error(dialog, kCannotMake, nullptr);
+    } else {
+      show_ui_message(dialog, 3001, s->setup_path, MB_ICONERROR);
+    }
+    return result;
+  }
+
+  save_destination(job.destination);
+  if (job.uninstaller[0] != 0) {
+    WideChar uninstaller[kJoinedCapacity];
+    copy_text(job.destination, uninstaller, kJoinedCapacity);
+    join_path(job.uninstaller, uninstaller, kJoinedCapacity);
+    write_uninstall_entry(uninstaller);
+  }
+  if (job.main_program[0] != 0) create_shortcuts(dialog, &job, group);
+  if (job.temp_folder[0] != 0) shell_delete_folder(job.temp_folder);
+  SetCursor(previous);
+  show_success(dialog, group);
+  return 0;
 }

@@ -1,9 +1,37 @@
-// The installation pass. Seam for the installation work: main_dialog_proc calls
-// run_installation on OK; 0 closes the dialog, any other result keeps it open.
+// The installation pass: main_dialog_proc calls run_installation on OK; 0
+// closes the dialog, any other result keeps it open. The InstallJob is the
+// record of one run, which the shortcut steps read as well.
 #pragma once
 
 #include <windows.h>
 
-// Installs the package into the folder of the destination field. Returns 0 on
-// success, -1 when the destination field is empty.
+#include <cstdint>
+
+#include "setup/state.h"
+
+struct InstallJob {
+  HWND dialog;                                  // the main dialog
+  WideChar destination[kPathCapacity];          // folder receiving the files; the staging folder during the fallback
+  WideChar main_program[kFieldCapacity];        // file name of the main program (Exe, else the first V*.EXE)
+  WideChar uninstaller[kFieldCapacity];         // file name of the installed uninstaller
+  WideChar temp_folder[kPathCapacity];          // the fallback's temporary folder; empty unless used
+  WideChar final_destination[kPathCapacity];    // the user's destination while destination is the staging folder
+  int refused;                                  // result of a pass that install_entry ended: 3 a name that
+                                                // cannot be installed as itself, -5 a path that does not fit
+};
+
+// Installs the package into the folder of the destination field, records it
+// and creates the chosen shortcuts. Returns 0 on success; -1 when the field
+// is empty or the files cannot be moved from the temporary folder; -5 when no
+// file could be created, not even in a temporary folder (error 82 shown);
+// any other extract_archive result when the package is damaged (UI text 3001
+// shown).
 int run_installation(HWND dialog);
+// The pass's EntryCallback (user: the InstallJob): applies the language
+// filter, drops .INF files, remembers the uninstaller and the main program,
+// deletes an existing target and rewrites the name to destination\file name.
+// Returns 0; nonzero (with the job's refused set) for a name that cannot be
+// installed as itself or a path that does not fit.
+int32_t install_entry(WideChar* name, const uint8_t* data, uint32_t size, void* user);
+// Renames folder\PSAPI.DLL to folder\VXPSAPI.DLL; failures are ignored.
+void rename_psapi_aside(const WideChar* folder);

@@ -38,6 +38,8 @@ struct SetupState {
   WideChar base_name[kFieldCapacity];  // first language pack's name less "_XX.LNG"
   WideChar setup_path[kPathCapacity];  // full path of the running executable
   HFONT__* title_font;               // font of the title label, made once, freed at the end
+  bool unsafe_entry_name;            // the discovery pass met an entry that cannot be installed
+                                     // under its own name: the package counts as damaged
 };
 
 // The record of the running program; set by setup_main for its whole run.

@@ -2,16 +2,23 @@
 # dialog on its real template, the stub's size and imports, the sample
 # Setup.exe started as a process in three UI languages, and the uninstaller.
 vx_add_test(setup_logic_test setup_logic_test.cpp LIBS vx_setup_logic vx_test_support)
+vx_add_test(setup_install_names_test setup_install_names_test.cpp LIBS vx_setup_logic vx_test_support)
 
 if(NOT WIN32)
   return()
 endif()
 
-vx_add_test(setup_dialog_test setup_dialog_test.cpp ${VX_SETUP_RESOURCES} LIBS vx_setup vx_test_support comctl32)
-target_compile_definitions(setup_dialog_test PRIVATE VX_STUB_PATH="$<TARGET_FILE:vxstub>"
-                           VX_FOOTOOL_PATH="$<TARGET_FILE:FooTool>")
+# The harness that runs the real dialog on the real template in the test
+# program against setup executables built from the stub.
+add_library(vx_setup_harness STATIC setup_harness.cpp)
+target_compile_definitions(vx_setup_harness PRIVATE VX_STUB_PATH="$<TARGET_FILE:vxstub>")
+target_link_libraries(vx_setup_harness PUBLIC vx_setup vx_test_support comctl32)
+add_dependencies(vx_setup_harness vxstub)
+
+vx_add_test(setup_dialog_test setup_dialog_test.cpp ${VX_SETUP_RESOURCES} LIBS vx_setup_harness)
+target_compile_definitions(setup_dialog_test PRIVATE VX_FOOTOOL_PATH="$<TARGET_FILE:FooTool>")
 target_include_directories(setup_dialog_test PRIVATE ${PROJECT_SOURCE_DIR}/setup)
-add_dependencies(setup_dialog_test vxstub FooTool)
+add_dependencies(setup_dialog_test FooTool)
 
 # The sample Setup.exe started as a process in the three UI languages (Wine
 # takes the system language from LANG); screenshots go to build/.../artifacts.
@@ -42,3 +49,17 @@ vx_add_test(uninst_test uninst_test.cpp LIBS vx_test_support shell32 advapi32)
 target_compile_definitions(uninst_test PRIVATE VX_UNINST_PATH="$<TARGET_FILE:UnInst>")
 target_include_directories(uninst_test PRIVATE ${PROJECT_BINARY_DIR}/examples)
 add_dependencies(uninst_test UnInst)
+
+# The installation on OK: files, registry, shortcuts, fallback and messages,
+# with the real dialog against packages the tests build.
+vx_add_test(setup_install_test setup_install_test.cpp ${VX_SETUP_RESOURCES} LIBS vx_setup_harness uuid)
+target_include_directories(setup_install_test PRIVATE ${PROJECT_SOURCE_DIR}/setup)
+
+# The sample Setup.exe installed as a process through setup_probe, then
+# removed by its own UnInst.exe.
+vx_add_test(setup_e2e_install_test setup_e2e_install_test.cpp LIBS vx_test_support ole32 shell32 uuid advapi32)
+target_compile_definitions(setup_e2e_install_test PRIVATE VX_PROBE_PATH="$<TARGET_FILE:setup_probe>"
+                           VX_SAMPLE_SETUP="${VX_SAMPLE_SETUP}")
+target_include_directories(setup_e2e_install_test PRIVATE ${PROJECT_BINARY_DIR}/examples)
+add_dependencies(setup_e2e_install_test setup_probe sample_setup)
+set_tests_properties(setup_e2e_install_test PROPERTIES TIMEOUT 240)

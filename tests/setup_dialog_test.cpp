@@ -1,8 +1,6 @@
-// The real dialog procedure on the real template (the test program carries
-// the stub's resources), run modally against setup executables that each test
-// builds from the stub and a crafted package. A CBT hook finds the dialog,
-// runs the test's script from a timer once it is up, and records and
-// dismisses every message box; a watchdog ends a dialog that hangs.
+// The dialog before OK: texts, the language list and its menu, the template,
+// the folder browser, the message boxes, the discovery pass's verdict and the
+// closing thread, on the harness of setup_harness.h.
 #include <windows.h>
 #include <commctrl.h>
 #include <ole2.h>
@@ -20,187 +18,16 @@
 #include "setup/main.h"
 #include "setup/messages.h"
 #include "setup/resource.h"
+#include "setup/shortcuts.h"
 #include "setup/state.h"
+#include "tests/setup_harness.h"
 #include "tests/test_support.h"
 
-namespace fs = std::filesystem;
-using vxtest::Bytes;
 using vxtest::bytes_of;
 
 namespace {
 
-struct PackageFile {
-  std::string name;  // archive name, ANSI
-  Bytes data;
-};
-
-struct Box {
-  std::wstring text, caption;
-  bool error_icon = false;
-};
-
-struct MenuSeen {
-  std::vector<UINT> ids;
-  std::vector<std::wstring> texts;
-};
-
-// What the hooks and timers of one dialog run share with the test.
-struct Harness {
-  std::function<void(HWND)> script;            // runs once the dialog is shown
-  std::function<void(HWND)> other_dialog;      // a dialog of neither kind (folder browser)
-  std::vector<Box> boxes;                      // message boxes, in order
-  std::vector<MenuSeen> menus;                 // popup menus, in order
-  HWND dialog = nullptr;
-  UINT_PTR script_timer = 0;
-  bool watchdog_fired = false;
-};
-
-Harness* harness = nullptr;
-
-std::wstring window_text(HWND window) {
-  wchar_t text[600] = {};
-  GetWindowTextW(window, text, 600);
-  return text;
-}
-
-std::wstring class_of(HWND window) {
-  wchar_t name[64] = {};
-  GetClassNameW(window, name, 64);
-  return name;
-}
-
-HWND find_child_with_style(HWND parent, const wchar_t* window_class, DWORD style_type) {
-  for (HWND child = GetWindow(parent, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
-    if (lstrcmpiW(class_of(child).c_str(), window_class) == 0 && (GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == style_type) {
-      return child;
-    }
-  }
-  return nullptr;
-}
-
-void CALLBACK script_timer(HWND, UINT, UINT_PTR id, DWORD) {
-  KillTimer(nullptr, id);
-  if (harness == nullptr || harness->dialog == nullptr || !IsWindow(harness->dialog)) return;
-  harness->script_timer = 0;
-  if (harness->script) harness->script(harness->dialog);
-}
-
-void CALLBACK watchdog_timer(HWND, UINT, UINT_PTR id, DWORD) {
-  KillTimer(nullptr, id);
-  if (harness == nullptr) return;
-  harness->watchdog_fired = true;
-  if (harness->dialog != nullptr) EndDialog(harness->dialog, 99);
-}
-
-LRESULT CALLBACK cbt_hook(int code, WPARAM first, LPARAM second) {
-  if (code == HCBT_ACTIVATE && harness != nullptr) {
-    HWND window = reinterpret_cast<HWND>(first);
-    if (class_of(window) == L"#32770") {
-      if (GetDlgItem(window, IDC_LANGUAGES) != nullptr) {
-        if (harness->dialog == nullptr) {
-          harness->dialog = window;
-          harness->script_timer = SetTimer(nullptr, 0, 30, script_timer);
-        }
-      } else if (GetDlgItem(window, 0xFFFF) != nullptr) {
-        Box box;
-        box.caption = window_text(window);
-        box.text = window_text(GetDlgItem(window, 0xFFFF));
-        HWND icon = find_child_with_style(window, L"Static", SS_ICON);
-        box.error_icon = icon != nullptr && reinterpret_cast<HICON>(SendMessageW(icon, STM_GETICON, 0, 0)) ==
-                                                LoadIconW(nullptr, IDI_HAND);
-        harness->boxes.push_back(box);
-        PostMessageW(window, WM_COMMAND, IDOK, 0);
-      } else if (harness->other_dialog) {
-        harness->other_dialog(window);
-      }
-    }
-  }
-  return CallNextHookEx(nullptr, code, first, second);
-}
-
-// The popup menu arrives at its owner as WM_INITMENUPOPUP, already filled;
-// a posted WM_CANCELMODE ends the menu's loop (as EndMenu does).
-LRESULT CALLBACK send_hook(int code, WPARAM first, LPARAM second) {
-  const CWPSTRUCT* call = reinterpret_cast<const CWPSTRUCT*>(second);
-  if (code == HC_ACTION && harness != nullptr && call->message == WM_INITMENUPOPUP) {
-    HMENU menu = reinterpret_cast<HMENU>(call->wParam);
-    MenuSeen seen;
-    for (int i = 0; i < GetMenuItemCount(menu); ++i) {
-      wchar_t text[100] = {};
-      GetMenuStringW(menu, i, text, 100, MF_BYPOSITION);
-      seen.ids.push_back(GetMenuItemID(menu, i));
-      seen.texts.push_back(text);
-    }
-    harness->menus.push_back(seen);
-    PostMessageW(call->hwnd, WM_CANCELMODE, 0, 0);
-  }
-  return CallNextHookEx(nullptr, code, first, second);
-}
-
-// Runs dialog 1000 modally under h; returns the dialog's result.
-INT_PTR run_dialog(Harness& h) {
-  harness = &h;
-  HHOOK cbt = SetWindowsHookExW(WH_CBT, cbt_hook, nullptr, GetCurrentThreadId());
-  HHOOK sent = SetWindowsHookExW(WH_CALLWNDPROC, send_hook, nullptr, GetCurrentThreadId());
-  const UINT_PTR watchdog = SetTimer(nullptr, 0, 30000, watchdog_timer);
-  const INT_PTR result =
-      DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_SETUP), nullptr, main_dialog_proc, 0);
-  KillTimer(nullptr, watchdog);
-  if (h.script_timer != 0) KillTimer(nullptr, h.script_timer);
-  UnhookWindowsHookEx(sent);
-  UnhookWindowsHookEx(cbt);
-  harness = nullptr;
-  return result;
-}
-
-// Handles the messages waiting for this thread for about ms milliseconds.
-void pump(DWORD ms) {
-  const DWORD until = GetTickCount() + ms;
-  MSG message;
-  while (static_cast<int>(until - GetTickCount()) > 0) {
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&message);
-      DispatchMessageW(&message);
-    }
-    Sleep(5);
-  }
-}
-
-void click(HWND dialog, int id) { SendMessageW(GetDlgItem(dialog, id), BM_CLICK, 0, 0); }
-
-Bytes utf16_bytes(const std::wstring& text) {
-  Bytes out = {0xFF, 0xFE};
-  for (wchar_t c : text) {
-    out.push_back(static_cast<uint8_t>(c));
-    out.push_back(static_cast<uint8_t>(c >> 8));
-  }
-  return out;
-}
-
-const Bytes& stub_bytes() {
-  static const Bytes bytes = vxtest::read_file(VX_STUB_PATH);
-  return bytes;
-}
-
-// Writes the stub with the files appended as a stored archive; damaged: the
-// last data byte of the entry of that index is changed after its checksum.
-fs::path build_setup(const vxtest::TempDir& dir, const std::string& exe, const std::vector<PackageFile>& files,
-                     int damaged = -1) {
-  ArchiveWriter w;
-  w.bytes = stub_bytes();
-  begin_archive(&w, ArchiveForm::kMarked);
-  for (std::size_t i = 0; i < files.size(); ++i) {
-    EntrySpec e;
-    e.name = files[i].name;
-    e.file_time = dos_time_from_parts(2024, 6, 1, 12, 0, 0);
-    add_stored_entry(&w, e, files[i].data.data(), static_cast<uint32_t>(files[i].data.size()));
-    if (static_cast<int>(i) == damaged) w.bytes.back() ^= 0x5A;
-  }
-  end_archive(&w);
-  const fs::path path = dir / exe;
-  vxtest::write_file(path, w.bytes);
-  return path;
-}
+using namespace setup_test;
 
 const char kInf[] = "ID=FOO\r\nGroup=Foo Tool\r\nClass=VxTestNoSuchWindow\r\nExe=FooTool.exe\r\n";
 
@@ -220,64 +47,45 @@ std::vector<PackageFile> sample_files(const char* inf = kInf) {
   };
 }
 
-struct Item {
-  std::wstring text;
-  LanguageCode code;
-  UINT state;
-};
-
-std::vector<Item> list_items(HWND dialog) {
-  HWND list = GetDlgItem(dialog, IDC_LANGUAGES);
-  std::vector<Item> items;
-  const int count = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
-  for (int i = 0; i < count; ++i) {
-    wchar_t text[260] = {};
-    LVITEMW item = {};
-    item.mask = LVIF_TEXT | LVIF_PARAM;
-    item.iItem = i;
-    item.pszText = text;
-    item.cchTextMax = 260;
-    SendMessageW(list, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
-    const UINT state = static_cast<UINT>(SendMessageW(list, LVM_GETITEMSTATE, i, kStateMask));
-    items.push_back({text, static_cast<LanguageCode>(item.lParam), state >> 12});
-    EXPECT_EQ(language_item_code(list, i), static_cast<LanguageCode>(item.lParam));
-  }
-  return items;
-}
-
-std::vector<UINT> checks(HWND dialog) {
-  std::vector<UINT> out;
-  for (const Item& item : list_items(dialog)) out.push_back(item.state);
-  return out;
-}
-
-constexpr LanguageCode kFR = make_language_code('F', 'R');
-constexpr LanguageCode kIT = make_language_code('I', 'T');
-constexpr LanguageCode kDA = make_language_code('D', 'A');
-
-class SetupDialog : public ::testing::Test {
+// The packages here share the sample's ID (FOO). Its stored destination is
+// pointed at a folder that does not exist while a test runs, so that an
+// installation of the sample in the prefix does not turn the preset into an
+// update; the record is restored afterwards.
+class SetupDialog : public SetupFixture {
  protected:
-  static void SetUpTestSuite() { OleInitialize(nullptr); }
-
   void SetUp() override {
-    setup_state = &state_;
-    init_setup_state(GetModuleHandleW(nullptr));
+    SetupFixture::SetUp();
+    HKEY key;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, kVendorKey, 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &key, nullptr) != 0) return;
+    // Tests that run several dialogs call SetUp and TearDown in pairs again.
+    if (!saved_now_) {
+      DWORD bytes = sizeof saved_ - 2;
+      had_record_ = RegQueryValueExW(key, L"FOO", nullptr, nullptr, reinterpret_cast<BYTE*>(saved_), &bytes) == 0;
+      saved_now_ = true;
+    }
+    const std::wstring missing = (dir_ / "not installed").wstring();
+    RegSetValueExW(key, L"FOO", 0, REG_SZ, reinterpret_cast<const BYTE*>(missing.c_str()), 2 * (missing.size() + 1));
+    RegCloseKey(key);
   }
 
   void TearDown() override {
-    if (state_.title_font != nullptr) DeleteObject(state_.title_font);
-    setup_state = nullptr;
+    HKEY key;
+    if (saved_now_ && RegOpenKeyExW(HKEY_CURRENT_USER, kVendorKey, 0, KEY_SET_VALUE, &key) == 0) {
+      if (had_record_) {
+        RegSetValueExW(key, L"FOO", 0, REG_SZ, reinterpret_cast<const BYTE*>(saved_), 2 * (lstrlenW(saved_) + 1));
+      } else {
+        RegDeleteValueW(key, L"FOO");
+      }
+      RegCloseKey(key);
+    }
+    saved_now_ = false;
+    SetupFixture::TearDown();
   }
 
-  void use_language(const char* code) {
-    lstrcpyA(state_.ui_language, code);
-    select_ui_strings();
-  }
-
-  void use_package(const fs::path& path) { copy_text(path.wstring().c_str(), state_.setup_path, kPathCapacity); }
-
-  SetupState state_{};
-  vxtest::TempDir dir_;
+  static constexpr const wchar_t* kVendorKey = L"Software\\Vantorix";
+  wchar_t saved_[300] = {};
+  bool had_record_ = false;
+  bool saved_now_ = false;
 };
 
 TEST_F(SetupDialog, ShowsThePackageInEnglish) {
@@ -293,7 +101,6 @@ TEST_F(SetupDialog, ShowsThePackageInEnglish) {
     EXPECT_EQ(window_text(GetDlgItem(dialog, IDC_PROGRAM_GROUP)), L"Put entry to Start Menu");
     EXPECT_EQ(window_text(GetDlgItem(dialog, IDC_DESKTOP_ICON)), L"Create a Desktop icon");
     EXPECT_EQ(window_text(GetDlgItem(dialog, IDC_QUICK_LAUNCH)), L"Create a Quick Launch icon");
-    EXPECT_EQ(window_text(GetDlgItem(dialog, IDC_DESTINATION)), L"");
     EXPECT_EQ(window_text(GetDlgItem(dialog, IDC_STATUS)), L"");
     EXPECT_TRUE(IsWindowVisible(dialog));
 
@@ -477,6 +284,7 @@ TEST_F(SetupDialog, OkWithAnEmptyDestinationKeepsItOpen) {
   use_package(build_setup(dir_, "Setup.exe", sample_files()));
   Harness h;
   h.script = [&](HWND dialog) {
+    SetDlgItemTextW(dialog, IDC_DESTINATION, L"");
     click(dialog, IDC_INSTALL);
     pump(200);
     EXPECT_TRUE(IsWindow(dialog) && IsWindowVisible(dialog));
@@ -659,7 +467,9 @@ TEST_F(SetupDialog, MatchesItsTemplate) {
         EXPECT_EQ(actual.bottom - actual.top, expected.bottom) << c.id;
       }
       // A bordered edit or list becomes a sunken client edge.
-      const DWORD wanted = (c.style & ~DWORD{WS_BORDER}) | WS_CHILD | WS_VISIBLE;
+      DWORD wanted = (c.style & ~DWORD{WS_BORDER}) | WS_CHILD | WS_VISIBLE;
+      // The preset hides the quick-launch box when there is no such folder.
+      if (c.id == IDC_QUICK_LAUNCH && !quick_launch_exists()) wanted &= ~DWORD{WS_VISIBLE};
       EXPECT_EQ(child_style & wanted, wanted) << c.id;
       if (c.style & WS_BORDER) {
         EXPECT_TRUE((child_style & WS_BORDER) || (GetWindowLongW(child, GWL_EXSTYLE) & WS_EX_CLIENTEDGE)) << c.id;

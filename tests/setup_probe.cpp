@@ -1,10 +1,13 @@
 // Starts a setup executable as a process, waits for its dialog, reads its
-// title and controls, optionally saves a screenshot (BMP), presses Cancel and
-// checks that the process ends with exit code 0. Prints the time from the
-// process start to the dialog being shown. Used by the end-to-end tests and
-// by scripts/run-sample-setup.sh.
+// title and controls, optionally saves a screenshot (BMP), then presses
+// Cancel, or with --install sets the destination, unchecks the languages
+// named by --uncheck, presses OK, waits for the closing message, records and
+// photographs it and confirms it. Checks that the process ends with exit code
+// 0. Prints the times from the process start to the dialog and to the
+// message. Used by the end-to-end tests and by scripts/run-sample-setup.sh.
 //   setup_probe SETUP.EXE [--title T] [--cancel T] [--items N] [--screenshot F]
-//               [--wait MS] [--keep-open]
+//               [--wait MS] [--keep-open] [--install DEST [--uncheck CODE]...
+//               [--message T] [--message-screenshot F]]
 #include <windows.h>
 #include <commctrl.h>
 
@@ -16,6 +19,8 @@ namespace {
 
 struct Options {
   std::wstring setup, title, cancel, screenshot;
+  std::wstring install, message, message_screenshot;  // --install mode
+  std::vector<std::wstring> uncheck;                  // language codes to uncheck
   int items = -1;
   int wait_ms = 400;   // settle time before the screenshot
   bool keep_open = false;
@@ -90,6 +95,92 @@ bool save_screenshot(HWND window, const std::wstring& path) {
   return ok;
 }
 
+struct BoxSearch {
+  DWORD process;
+  HWND box;
+};
+
+// A message box of the process: a dialog with the static text 0xFFFF.
+BOOL CALLBACK find_box(HWND window, LPARAM value) {
+  BoxSearch* search = reinterpret_cast<BoxSearch*>(value);
+  DWORD process = 0;
+  GetWindowThreadProcessId(window, &process);
+  wchar_t name[16] = {};
+  GetClassNameW(window, name, 16);
+  if (process == search->process && IsWindowVisible(window) && lstrcmpW(name, L"#32770") == 0 &&
+      GetDlgItem(window, 1010) == nullptr && GetDlgItem(window, 0xFFFF) != nullptr) {
+    search->box = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// Unchecks the language item whose code (two letters, first in the low
+// byte) is given, in the other process's list: the list view's structures
+// must live in that process's memory.
+bool uncheck_language(HANDLE process, HWND list, const std::wstring& code) {
+  if (code.size() != 2) return false;
+  void* remote = VirtualAllocEx(process, nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+  if (remote == nullptr) return false;
+  LVFINDINFOW find = {};
+  find.flags = LVFI_PARAM;
+  find.lParam = static_cast<LPARAM>(code[0] & 0xFF) | static_cast<LPARAM>(code[1] & 0xFF) << 8;
+  SIZE_T done = 0;
+  WriteProcessMemory(process, remote, &find, sizeof find, &done);
+  const int index = static_cast<int>(SendMessageW(list, LVM_FINDITEMW, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(remote)));
+  if (index >= 0) {
+    LVITEMW item = {};
+    item.stateMask = 0xF000;
+    item.state = 0x1000;
+    WriteProcessMemory(process, remote, &item, sizeof item, &done);
+    SendMessageW(list, LVM_SETITEMSTATE, index, reinterpret_cast<LPARAM>(remote));
+  }
+  VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+  return index >= 0;
+}
+
+// Sets the destination, unchecks languages, presses OK and handles the
+// message that follows. Returns the number of failures.
+int install(const Options& o, PROCESS_INFORMATION& process, HWND dialog, const LARGE_INTEGER& start,
+            const LARGE_INTEGER& frequency) {
+  int failures = 0;
+  SendMessageW(GetDlgItem(dialog, 1032), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(o.install.c_str()));
+  for (const std::wstring& code : o.uncheck) {
+    if (!uncheck_language(process.hProcess, GetDlgItem(dialog, 1010), code)) {
+      ++failures;
+      print("setup_probe: no language item", code);
+    }
+  }
+  PostMessageW(GetDlgItem(dialog, 99), BM_CLICK, 0, 0);
+  BoxSearch search = {process.dwProcessId, nullptr};
+  LARGE_INTEGER now;
+  for (;;) {
+    EnumWindows(find_box, reinterpret_cast<LPARAM>(&search));
+    if (search.box != nullptr) break;
+    if (WaitForSingleObject(process.hProcess, 1) == WAIT_OBJECT_0) break;
+    QueryPerformanceCounter(&now);
+    if (now.QuadPart - start.QuadPart > 300 * frequency.QuadPart) break;
+  }
+  QueryPerformanceCounter(&now);
+  if (search.box == nullptr) {
+    std::fprintf(stderr, "setup_probe: no message after OK\n");
+    return failures + 1;
+  }
+  std::printf("message shown after %.1f ms\n", 1000.0 * (now.QuadPart - start.QuadPart) / frequency.QuadPart);
+  const std::wstring text = text_of(GetDlgItem(search.box, 0xFFFF));
+  print("message caption", text_of(search.box));
+  print("message", text);
+  if (!o.message.empty() && text != o.message) ++failures, std::fprintf(stderr, "setup_probe: unexpected message\n");
+  Sleep(o.wait_ms);
+  if (!o.message_screenshot.empty()) {
+    if (save_screenshot(search.box, o.message_screenshot)) print("message screenshot", o.message_screenshot);
+    else ++failures, std::fprintf(stderr, "setup_probe: cannot write the message screenshot\n");
+  }
+  PostMessageW(search.box, WM_COMMAND, IDOK, 0);
+  print("installed into", o.install);
+  return failures;
+}
+
 bool parse(int argc, wchar_t** argv, Options& o) {
   if (argc < 2) return false;
   o.setup = argv[1];
@@ -102,6 +193,10 @@ bool parse(int argc, wchar_t** argv, Options& o) {
     else if (arg == L"--items" && has_value) o.items = _wtoi(argv[++i]);
     else if (arg == L"--screenshot" && has_value) o.screenshot = argv[++i];
     else if (arg == L"--wait" && has_value) o.wait_ms = _wtoi(argv[++i]);
+    else if (arg == L"--install" && has_value) o.install = argv[++i];
+    else if (arg == L"--uncheck" && has_value) o.uncheck.push_back(argv[++i]);
+    else if (arg == L"--message" && has_value) o.message = argv[++i];
+    else if (arg == L"--message-screenshot" && has_value) o.message_screenshot = argv[++i];
     else return false;
   }
   return true;
@@ -112,7 +207,8 @@ bool parse(int argc, wchar_t** argv, Options& o) {
 int wmain(int argc, wchar_t** argv) {
   Options o;
   if (!parse(argc, argv, o)) {
-    std::fprintf(stderr, "usage: setup_probe SETUP.EXE [--title T] [--cancel T] [--items N] [--screenshot F] [--wait MS] [--keep-open]\n");
+    std::fprintf(stderr, "usage: setup_probe SETUP.EXE [--title T] [--cancel T] [--items N] [--screenshot F] [--wait MS] [--keep-open]\n"
+                         "                   [--install DEST [--uncheck CODE]... [--message T] [--message-screenshot F]]\n");
     return 2;
   }
   LARGE_INTEGER frequency, start, shown;
@@ -165,6 +261,8 @@ int wmain(int argc, wchar_t** argv) {
   }
   if (o.keep_open) {
     WaitForSingleObject(process.hProcess, INFINITE);
+  } else if (!o.install.empty()) {
+    failures += install(o, process, dialog, start, frequency);
   } else {
     SendMessageW(GetDlgItem(dialog, 2), BM_CLICK, 0, 0);
   }

@@ -34,9 +34,9 @@ bool stored_destination_exists() {
   return found;
 }
 
-bool uninstall_entry_exists() {
+bool uninstall_entry_exists(HKEY root = HKEY_LOCAL_MACHINE) {
   HKEY key;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  if (RegOpenKeyExW(root, kUninstallKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
   RegCloseKey(key);
   return true;
 }
@@ -52,8 +52,11 @@ void fake_installation(const fs::path& folder) {
   RegSetValueExW(key, kSampleId, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                  static_cast<DWORD>(2 * (value.size() + 1)));
   RegCloseKey(key);
-  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr), 0);
-  RegCloseKey(key);
+  // The machine's entry, and the user's that a standard user gets.
+  for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+    ASSERT_EQ(RegCreateKeyExW(root, kUninstallKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr), 0);
+    RegCloseKey(key);
+  }
   touch(special_folder(CSIDL_DESKTOPDIRECTORY) / (std::wstring(kSampleGroup) + L".lnk"));
   const fs::path group = special_folder(CSIDL_PROGRAMS) / kSampleGroup;
   fs::create_directories(group);
@@ -88,6 +91,7 @@ TEST(Uninstaller, RemovesThePackageAndKeepsOtherFiles) {
   EXPECT_TRUE(fs::exists(folder / "notes.txt"));
   EXPECT_FALSE(stored_destination_exists());
   EXPECT_FALSE(uninstall_entry_exists());
+  EXPECT_FALSE(uninstall_entry_exists(HKEY_CURRENT_USER));
   EXPECT_FALSE(fs::exists(special_folder(CSIDL_DESKTOPDIRECTORY) / (std::wstring(kSampleGroup) + L".lnk")));
   EXPECT_FALSE(fs::exists(special_folder(CSIDL_PROGRAMS) / kSampleGroup));
 }

@@ -1,0 +1,144 @@
+// End to end: the sample Setup.exe runs as a process and is driven by
+// setup_probe (destination set, French unchecked, OK pressed, the closing
+// message read and confirmed); then the installed files, the registry records
+// and the shortcuts are checked, and the installed UnInst.exe must remove
+// all of it again.
+#include <windows.h>
+#include <objbase.h>
+#include <shlobj.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "sample_package.h"
+#include "tests/test_support.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const wchar_t kUninstallKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" kSampleGroup;
+
+fs::path special(int csidl) {
+  wchar_t path[MAX_PATH] = {};
+  SHGetFolderPathW(nullptr, csidl, nullptr, 0, path);
+  return path;
+}
+
+std::wstring registry_text(HKEY root, const wchar_t* key, const wchar_t* value) {
+  wchar_t text[600] = {};
+  DWORD bytes = sizeof text - 2;
+  if (RegGetValueW(root, key, value, RRF_RT_REG_SZ, nullptr, text, &bytes) != ERROR_SUCCESS) return L"<missing>";
+  return text;
+}
+
+bool key_exists(HKEY root, const wchar_t* key) {
+  HKEY k;
+  if (RegOpenKeyExW(root, key, 0, KEY_READ, &k) != ERROR_SUCCESS) return false;
+  RegCloseKey(k);
+  return true;
+}
+
+// Runs a program and returns its exit code (or -1), waiting at most ms.
+int run(std::wstring command, DWORD ms) {
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) return -1;
+  DWORD code = static_cast<DWORD>(-1);
+  if (WaitForSingleObject(process.hProcess, ms) == WAIT_OBJECT_0) GetExitCodeProcess(process.hProcess, &code);
+  else TerminateProcess(process.hProcess, 1);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return static_cast<int>(code);
+}
+
+std::wstring link_target(const fs::path& link) {
+  IShellLinkW* shell_link = nullptr;
+  if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                              reinterpret_cast<void**>(&shell_link)))) {
+    return L"";
+  }
+  std::wstring target;
+  IPersistFile* file = nullptr;
+  if (SUCCEEDED(shell_link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
+    wchar_t text[MAX_PATH] = {};
+    if (SUCCEEDED(file->Load(link.wstring().c_str(), STGM_READ)) &&
+        SUCCEEDED(shell_link->GetPath(text, MAX_PATH, nullptr, SLGP_RAWPATH))) {
+      target = text;
+    }
+    file->Release();
+  }
+  shell_link->Release();
+  return target;
+}
+
+// An earlier installation of the sample in the prefix (the main job makes
+// one) would turn this one into an update: its own uninstaller removes it,
+// and whatever is left of its shortcuts and records goes too.
+void remove_earlier_installation() {
+  // The stored folder, and the default one that the preset would find.
+  const std::wstring folders[2] = {
+      registry_text(HKEY_CURRENT_USER, L"Software\\Vantorix", kSampleId),
+      registry_text(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion", L"ProgramFilesDir") +
+          L"\\" kSampleGroup};
+  for (const std::wstring& folder : folders) {
+    if (folder.find(L"<missing>") != std::wstring::npos || !fs::exists(fs::path(folder) / "UnInst.exe")) continue;
+    run(L"\"" + (fs::path(folder) / "UnInst.exe").wstring() + L"\" /S", 20000);
+    for (int i = 0; i < 200 && fs::exists(fs::path(folder) / "UnInst.exe"); ++i) Sleep(50);
+  }
+  std::error_code ec;
+  fs::remove(special(CSIDL_DESKTOPDIRECTORY) / (std::wstring(kSampleGroup) + L".lnk"), ec);
+  for (int csidl : {CSIDL_COMMON_PROGRAMS, CSIDL_PROGRAMS}) fs::remove_all(special(csidl) / kSampleGroup, ec);
+  RegDeleteKeyW(HKEY_LOCAL_MACHINE, kUninstallKey);
+  RegDeleteKeyW(HKEY_CURRENT_USER, kUninstallKey);
+  HKEY key;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Vantorix", 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+    RegDeleteValueW(key, kSampleId);
+    RegCloseKey(key);
+  }
+}
+
+bool same_path(const std::wstring& a, const fs::path& b) { return lstrcmpiW(a.c_str(), b.wstring().c_str()) == 0; }
+
+TEST(SampleSetup, InstallsAndTheUninstallerRemovesIt) {
+  CoInitialize(nullptr);
+  remove_earlier_installation();
+  vxtest::TempDir dir;
+  const fs::path target = dir.path() / L"Foo Tool here";
+  const std::wstring probe = L"\"" + fs::path(VX_PROBE_PATH).wstring() + L"\" \"" + fs::path(VX_SAMPLE_SETUP).wstring() +
+                             L"\" --install \"" + target.wstring() + L"\" --uncheck FR --message \"" kSampleGroup
+                             L" has been successfully installed.\"";
+  ASSERT_EQ(run(probe, 120000), 0) << "the probe saw the installation fail";
+
+  for (const wchar_t* const* name = kSampleFiles; *name != nullptr; ++name) {
+    const bool french = std::wstring(*name).find(L"_FR.") != std::wstring::npos;
+    EXPECT_EQ(fs::exists(target / *name), !french) << fs::path(*name).string();
+  }
+  EXPECT_FALSE(fs::exists(target / "FooTool.inf"));
+  EXPECT_TRUE(same_path(registry_text(HKEY_CURRENT_USER, L"Software\\Vantorix", kSampleId), target));
+  EXPECT_EQ(registry_text(HKEY_LOCAL_MACHINE, kUninstallKey, L"DisplayName"), kSampleGroup);
+  EXPECT_TRUE(same_path(registry_text(HKEY_LOCAL_MACHINE, kUninstallKey, L"UninstallString"), target / "UnInst.exe"));
+  const fs::path desktop_link = special(CSIDL_DESKTOPDIRECTORY) / (std::wstring(kSampleGroup) + L".lnk");
+  EXPECT_TRUE(same_path(link_target(desktop_link), target / "FooTool.exe"));
+  fs::path programs = special(CSIDL_COMMON_PROGRAMS);
+  if (!fs::exists(programs / kSampleGroup)) programs = special(CSIDL_PROGRAMS);
+  const fs::path group = programs / kSampleGroup;
+  EXPECT_TRUE(same_path(link_target(group / (std::wstring(kSampleGroup) + L".lnk")), target / "FooTool.exe"));
+  EXPECT_TRUE(same_path(link_target(group / L"Uninstall.lnk"), target / "UnInst.exe"));
+
+  // The uninstaller hands over to a copy of itself and ends; the copy then
+  // removes everything.
+  EXPECT_EQ(run(L"\"" + (target / "UnInst.exe").wstring() + L"\" /S", 20000), 0);
+  for (int i = 0; i < 200 && (fs::exists(target) || key_exists(HKEY_LOCAL_MACHINE, kUninstallKey)); ++i) Sleep(50);
+  EXPECT_FALSE(fs::exists(target)) << "only package files were there";
+  EXPECT_FALSE(key_exists(HKEY_LOCAL_MACHINE, kUninstallKey));
+  EXPECT_EQ(registry_text(HKEY_CURRENT_USER, L"Software\\Vantorix", kSampleId), L"<missing>");
+  EXPECT_FALSE(fs::exists(desktop_link));
+  EXPECT_FALSE(fs::exists(group));
+  CoUninitialize();
+}
+
+}  // namespace

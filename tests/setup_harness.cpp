@@ -1,0 +1,227 @@
+// The setup tests' harness: hooks, timers, the modal run and the setup
+// executables built from the stub.
+#include "tests/setup_harness.h"
+
+#include <commctrl.h>
+#include <ole2.h>
+
+#include "archive/writer.h"
+#include "setup/dialog.h"
+#include "setup/language_list.h"
+#include "setup/main.h"
+#include "setup/messages.h"
+#include "setup/resource.h"
+
+namespace setup_test {
+
+Harness* harness = nullptr;
+
+namespace {
+
+void CALLBACK script_timer(HWND, UINT, UINT_PTR id, DWORD) {
+  KillTimer(nullptr, id);
+  if (harness == nullptr || harness->dialog == nullptr || !IsWindow(harness->dialog)) return;
+  harness->script_timer = 0;
+  if (harness->script) harness->script(harness->dialog);
+}
+
+void CALLBACK watchdog_timer(HWND, UINT, UINT_PTR id, DWORD) {
+  KillTimer(nullptr, id);
+  if (harness == nullptr) return;
+  harness->watchdog_fired = true;
+  if (harness->dialog != nullptr) EndDialog(harness->dialog, 99);
+}
+
+// The popup menu arrives at its owner as WM_INITMENUPOPUP, already filled;
+// a posted WM_CANCELMODE ends the menu's loop (as EndMenu does).
+LRESULT CALLBACK send_hook(int code, WPARAM first, LPARAM second) {
+  const CWPSTRUCT* call = reinterpret_cast<const CWPSTRUCT*>(second);
+  if (code == HC_ACTION && harness != nullptr && call->message == WM_INITMENUPOPUP) {
+    HMENU menu = reinterpret_cast<HMENU>(call->wParam);
+    MenuSeen seen;
+    for (int i = 0; i < GetMenuItemCount(menu); ++i) {
+      wchar_t text[100] = {};
+      GetMenuStringW(menu, i, text, 100, MF_BYPOSITION);
+      seen.ids.push_back(GetMenuItemID(menu, i));
+      seen.texts.push_back(text);
+    }
+    harness->menus.push_back(seen);
+    PostMessageW(call->hwnd, WM_CANCELMODE, 0, 0);
+  }
+  return CallNextHookEx(nullptr, code, first, second);
+}
+
+bool has_icon(HWND box, LPCWSTR system_icon) {
+  HWND icon = find_child_with_style(box, L"Static", SS_ICON);
+  return icon != nullptr &&
+         reinterpret_cast<HICON>(SendMessageW(icon, STM_GETICON, 0, 0)) == LoadIconW(nullptr, system_icon);
+}
+
+}  // namespace
+
+std::wstring window_text(HWND window) {
+  wchar_t text[600] = {};
+  GetWindowTextW(window, text, 600);
+  return text;
+}
+
+std::wstring class_of(HWND window) {
+  wchar_t name[64] = {};
+  GetClassNameW(window, name, 64);
+  return name;
+}
+
+HWND find_child_with_style(HWND parent, const wchar_t* window_class, DWORD style_type) {
+  for (HWND child = GetWindow(parent, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+    if (lstrcmpiW(class_of(child).c_str(), window_class) == 0 && (GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == style_type) {
+      return child;
+    }
+  }
+  return nullptr;
+}
+
+LRESULT CALLBACK cbt_hook(int code, WPARAM first, LPARAM second) {
+  if (code == HCBT_ACTIVATE && harness != nullptr) {
+    HWND window = reinterpret_cast<HWND>(first);
+    if (class_of(window) == L"#32770") {
+      if (GetDlgItem(window, IDC_LANGUAGES) != nullptr) {
+        if (harness->dialog == nullptr) {
+          harness->dialog = window;
+          harness->script_timer = SetTimer(nullptr, 0, 30, script_timer);
+        }
+      } else if (GetDlgItem(window, 0xFFFF) != nullptr) {
+        Box box;
+        box.caption = window_text(window);
+        box.text = window_text(GetDlgItem(window, 0xFFFF));
+        box.error_icon = has_icon(window, IDI_HAND);
+        box.information_icon = has_icon(window, IDI_ASTERISK);
+        harness->boxes.push_back(box);
+        if (harness->on_box) harness->on_box(window);
+        PostMessageW(window, WM_COMMAND, IDOK, 0);
+      } else if (harness->other_dialog) {
+        harness->other_dialog(window);
+      }
+    }
+  }
+  return CallNextHookEx(nullptr, code, first, second);
+}
+
+INT_PTR run_dialog(Harness& h) {
+  harness = &h;
+  HHOOK cbt = SetWindowsHookExW(WH_CBT, cbt_hook, nullptr, GetCurrentThreadId());
+  HHOOK sent = SetWindowsHookExW(WH_CALLWNDPROC, send_hook, nullptr, GetCurrentThreadId());
+  const UINT_PTR watchdog = SetTimer(nullptr, 0, 60000, watchdog_timer);
+  const INT_PTR result =
+      DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_SETUP), nullptr, main_dialog_proc, 0);
+  KillTimer(nullptr, watchdog);
+  if (h.script_timer != 0) KillTimer(nullptr, h.script_timer);
+  UnhookWindowsHookEx(sent);
+  UnhookWindowsHookEx(cbt);
+  harness = nullptr;
+  return result;
+}
+
+void pump(DWORD ms) {
+  const DWORD until = GetTickCount() + ms;
+  MSG message;
+  while (static_cast<int>(until - GetTickCount()) > 0) {
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+    Sleep(5);
+  }
+}
+
+void click(HWND dialog, int id) { SendMessageW(GetDlgItem(dialog, id), BM_CLICK, 0, 0); }
+
+Bytes utf16_bytes(const std::wstring& text) {
+  Bytes out = {0xFF, 0xFE};
+  for (wchar_t c : text) {
+    out.push_back(static_cast<uint8_t>(c));
+    out.push_back(static_cast<uint8_t>(c >> 8));
+  }
+  return out;
+}
+
+const Bytes& stub_bytes() {
+  static const Bytes bytes = vxtest::read_file(VX_STUB_PATH);
+  return bytes;
+}
+
+fs::path build_setup(const vxtest::TempDir& dir, const std::string& exe, const std::vector<PackageFile>& files,
+                     int damaged) {
+  ArchiveWriter w;
+  w.bytes = stub_bytes();
+  begin_archive(&w, ArchiveForm::kMarked);
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    EntrySpec e;
+    e.name = files[i].name;
+    e.file_attr = files[i].attributes;
+    e.file_time = files[i].time != 0 ? files[i].time : dos_time_from_parts(2024, 6, 1, 12, 0, 0);
+    add_stored_entry(&w, e, files[i].data.data(), static_cast<uint32_t>(files[i].data.size()));
+    if (static_cast<int>(i) == damaged) w.bytes.back() ^= 0x5A;
+  }
+  end_archive(&w);
+  const fs::path path = dir / exe;
+  vxtest::write_file(path, w.bytes);
+  return path;
+}
+
+std::vector<Item> list_items(HWND dialog) {
+  HWND list = GetDlgItem(dialog, IDC_LANGUAGES);
+  std::vector<Item> items;
+  const int count = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+  for (int i = 0; i < count; ++i) {
+    wchar_t text[260] = {};
+    LVITEMW item = {};
+    item.mask = LVIF_TEXT | LVIF_PARAM;
+    item.iItem = i;
+    item.pszText = text;
+    item.cchTextMax = 260;
+    SendMessageW(list, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+    const UINT state = static_cast<UINT>(SendMessageW(list, LVM_GETITEMSTATE, i, kStateMask));
+    items.push_back({text, static_cast<LanguageCode>(item.lParam), state >> 12});
+    EXPECT_EQ(language_item_code(list, i), static_cast<LanguageCode>(item.lParam));
+  }
+  return items;
+}
+
+std::vector<UINT> checks(HWND dialog) {
+  std::vector<UINT> out;
+  for (const Item& item : list_items(dialog)) out.push_back(item.state);
+  return out;
+}
+
+void set_language_check(HWND dialog, LanguageCode code, bool checked) {
+  HWND list = GetDlgItem(dialog, IDC_LANGUAGES);
+  LVITEMW item = {};
+  item.stateMask = kStateMask;
+  item.state = checked ? kStateChecked : kStateUnchecked;
+  const int index = find_language_item(list, code);
+  ASSERT_GE(index, 0);
+  SendMessageW(list, LVM_SETITEMSTATE, index, reinterpret_cast<LPARAM>(&item));
+}
+
+void SetupFixture::SetUpTestSuite() { OleInitialize(nullptr); }
+
+void SetupFixture::SetUp() {
+  setup_state = &state_;
+  init_setup_state(GetModuleHandleW(nullptr));
+}
+
+void SetupFixture::TearDown() {
+  if (state_.title_font != nullptr) DeleteObject(state_.title_font);
+  setup_state = nullptr;
+}
+
+void SetupFixture::use_language(const char* code) {
+  lstrcpyA(state_.ui_language, code);
+  select_ui_strings();
+}
+
+void SetupFixture::use_package(const fs::path& path) {
+  copy_text(path.wstring().c_str(), state_.setup_path, kPathCapacity);
+}
+
+}  // namespace setup_test
