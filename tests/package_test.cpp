@@ -84,6 +84,7 @@ TEST(PackageChecks, NamesOnlyOtherSystemsHoldAreErrors) {
       {"CON.txt", "device name"},       {"lpt1", "device name"},   {"a?b.txt", "character ?"},
       {"dots.", "ends in a dot"},       {"blank ", "ends in a dot or a blank"},
       {"sub./x.dll", "ends in a dot"},  {"tab\there", "control character"},
+      {"COM0.txt", "installer does not write"}, {"conin$", "installer does not write"},
   };
   for (const Case& c : cases) {
     PackageDir d;

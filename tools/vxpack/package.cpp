@@ -10,6 +10,7 @@
 #include <map>
 #include <set>
 
+#include "setup/install_names.h"
 #include "setup/package_text.h"
 #include "support/charset.h"
 #include "support/text.h"
@@ -51,7 +52,7 @@ std::string read_all(const fs::path& path, bool* ok) {
   return data;
 }
 
-// Why Windows cannot create a file or folder of this name, or empty.
+// Why Windows cannot create a file or folder of this name (ANSI bytes), or empty.
 std::string windows_name_fault(const std::string& part) {
   for (unsigned char c : part) {
     if (c < 32) return "it contains a control character";
@@ -70,6 +71,10 @@ std::string windows_name_fault(const std::string& part) {
   if (stem.size() == 4 && (stem.compare(0, 3, "COM") == 0 || stem.compare(0, 3, "LPT") == 0) && stem[3] >= '1' &&
       stem[3] <= '9')
     return "\"" + stem + "\" is a device name on Windows";
+  // Whatever else the installer itself refuses (COM0, CONIN$ and the like).
+  std::vector<WideChar> wide(part.size() + 1);
+  ansi_to_wide(part.c_str(), wide.data(), static_cast<int>(wide.size()));
+  if (!is_safe_file_name(wide.data())) return "the installer does not write files of this name";
   return {};
 }
 
@@ -320,10 +325,6 @@ const PackageFile* check_language_packs(const std::vector<const PackageFile*>& p
     if (named && f->file_name.size() > 31) {
       check->warn(f->shown, "has a name longer than 31 characters; the installer cuts it and then filters "
                             "language files wrongly, so shorten the base name");
-    }
-    if (named && f->name.find('\\') != f->name.rfind('\\')) {
-      check->warn(f->shown, "lies two or more folders deep, where the installer's language filter does not "
-                            "apply; move it up");
     }
     bool ok = false;
     std::string data = read_all(f->source, &ok);
