@@ -27,6 +27,9 @@ bool stderr_is_terminal() {
 int main(int argc, char** argv) {
   CLI::App app{"vxpack: build, list, test and extract vxsetup packages"};
   app.require_subcommand(1);
+  // Paths such as /tmp/x are paths, also in the Windows build (Wine hands
+  // Unix paths through): no /option syntax.
+  app.allow_windows_style_options(false);
   app.footer(vxpack::exit_code_help());
 
   std::string file, folder;
