@@ -12,7 +12,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 runs=${1:-3}
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 cmake --build build/win64 --target sample_setup setup_probe make_setup >/dev/null
 work=$root/build/measure
 mkdir -p "$work"
