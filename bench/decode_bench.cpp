@@ -100,14 +100,14 @@ int main(int argc, char** argv) {
   begin_archive(&w, ArchiveForm::kMarked);
   std::size_t packed_total = 0;
   for (std::size_t i = 0; i < files.size(); ++i) {
-    EntrySpec spec;
-    spec.name = names[i].filename().string();
-    spec.method = 0x33;
-    spec.unp_ver = 20;
-    spec.unp_size = static_cast<uint32_t>(files[i].size());
-    spec.file_crc = entry_checksum(ArchiveForm::kMarked, files[i].data(), files[i].size());
-    if (i > 0) spec.head_flags |= kFlagSolid;
-    add_entry(&w, spec, packed[i].data(), static_cast<uint32_t>(packed[i].size()));
+    EntrySpec header;
+    header.name = names[i].filename().string();
+    header.method = 0x33;
+    header.unp_ver = 20;
+    header.unp_size = static_cast<uint32_t>(files[i].size());
+    header.file_crc = entry_checksum(ArchiveForm::kMarked, files[i].data(), files[i].size());
+    if (i > 0) header.head_flags |= kFlagSolid;
+    add_entry(&w, header, packed[i].data(), static_cast<uint32_t>(packed[i].size()));
     packed_total += packed[i].size();
   }
   end_archive(&w);

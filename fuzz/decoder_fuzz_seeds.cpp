@@ -55,18 +55,18 @@ Bytes archive(const std::vector<Bytes>& files, bool solid, ArchiveForm form, std
   }
   begin_archive(&w, form);
   for (std::size_t i = 0; i < files.size(); ++i) {
-    EntrySpec spec;
-    spec.name = "dir\\file" + std::to_string(i) + ".bin";
+    EntrySpec header;
+    header.name = "dir\\file" + std::to_string(i) + ".bin";
     if (i == 0 && stored_first) {
-      add_stored_entry(&w, spec, files[i].data(), static_cast<uint32_t>(files[i].size()));
+      add_stored_entry(&w, header, files[i].data(), static_cast<uint32_t>(files[i].size()));
       continue;
     }
-    spec.method = 0x33;
-    spec.unp_ver = 20;
-    spec.unp_size = static_cast<uint32_t>(files[i].size());
-    spec.file_crc = entry_checksum(form, files[i].data(), files[i].size());
-    if (solid && i > 0) spec.head_flags |= kFlagSolid;
-    add_entry(&w, spec, packed[i].data(), static_cast<uint32_t>(packed[i].size()));
+    header.method = 0x33;
+    header.unp_ver = 20;
+    header.unp_size = static_cast<uint32_t>(files[i].size());
+    header.file_crc = entry_checksum(form, files[i].data(), files[i].size());
+    if (solid && i > 0) header.head_flags |= kFlagSolid;
+    add_entry(&w, header, packed[i].data(), static_cast<uint32_t>(packed[i].size()));
   }
   end_archive(&w);
   return w.bytes;

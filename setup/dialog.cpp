@@ -114,25 +114,25 @@ void center_on_desktop(HWND window) {
   SetWindowPos(window, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-void insert_columns(HWND list, const ColumnSpec* specs) {
+void insert_columns(HWND list, const ColumnSpec* table) {
   RECT client = {};
   GetClientRect(list, &client);
   const int scroll_bar = GetSystemMetrics(SM_CXVSCROLL);
   WideChar empty[1] = {0};
-  for (int i = 0; specs[i].id != 0; ++i) {
+  for (int i = 0; table[i].id != 0; ++i) {
     LVCOLUMNW column = {};
     column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
-    column.fmt = static_cast<int>(specs[i].format & 3);
+    column.fmt = static_cast<int>(table[i].format & 3);
     column.pszText = empty;
-    column.cx = column_width(specs, i, client.right - client.left, scroll_bar);
+    column.cx = column_width(table, i, client.right - client.left, scroll_bar);
     SendMessageW(list, LVM_INSERTCOLUMNW, i, reinterpret_cast<LPARAM>(&column));
   }
 }
 
-void set_column_texts(HWND list, const ColumnSpec* specs) {
+void set_column_texts(HWND list, const ColumnSpec* table) {
   WideChar text[kMenuTextCapacity + 1];
-  for (int i = 0; specs[i].id != 0; ++i) {
-    ui_text(setup_state->ui_strings, specs[i].id, text, kMenuTextCapacity);
+  for (int i = 0; table[i].id != 0; ++i) {
+    ui_text(setup_state->ui_strings, table[i].id, text, kMenuTextCapacity);
     LVCOLUMNW column = {};
     column.mask = LVCF_TEXT;
     column.pszText = text;

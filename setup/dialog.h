@@ -14,10 +14,10 @@ INT_PTR CALLBACK main_dialog_proc(HWND dialog, UINT message, WPARAM first, LPARA
 void on_init_dialog(HWND dialog);
 // Moves window to the centre of the desktop window.
 void center_on_desktop(HWND window);
-// Inserts the columns of specs with empty headings, sized by column_width.
-void insert_columns(HWND list, const ColumnSpec* specs);
+// Inserts the columns of table with empty headings, sized by column_width.
+void insert_columns(HWND list, const ColumnSpec* table);
 // Sets the headings from the active UI string table.
-void set_column_texts(HWND list, const ColumnSpec* specs);
+void set_column_texts(HWND list, const ColumnSpec* table);
 // The check-all, uncheck-all and invert menu at the mouse position.
 void show_language_menu(HWND dialog);
 // Lets the user pick a folder, preselecting the edit control's path (or its

@@ -218,10 +218,10 @@ int run_build(const BuildOptions& o, std::ostream& out, std::ostream& err) {
           << "build again\n";
       return kExitNoArchive;
     }
-    EntrySpec spec;
-    spec.name = f.name;
-    spec.file_time = dos_time_of(o.reproducible ? fixed_time : f.modified, o.reproducible);
-    spec.file_attr = kAttrArchive | (f.read_only ? kAttrReadOnly : 0);
+    EntrySpec header;
+    header.name = f.name;
+    header.file_time = dos_time_of(o.reproducible ? fixed_time : f.modified, o.reproducible);
+    header.file_attr = kAttrArchive | (f.read_only ? kAttrReadOnly : 0);
     const uint32_t size = static_cast<uint32_t>(data.size());
     bool compressed = false;
     if (packer && size > 0) {
@@ -229,18 +229,18 @@ int run_build(const BuildOptions& o, std::ostream& out, std::ostream& err) {
       pack_entry(packer.get(), data.data(), size, o.solid, &packed, &continued);
       if (packed.size() < size) {
         compressed = true;
-        spec.method = pack_method(o.level);
-        spec.head_flags = continued ? static_cast<uint16_t>(kFlagSolid) : uint16_t{0};
-        spec.unp_size = size;
-        spec.file_crc = entry_checksum(ArchiveForm::kMarked, data.data(), size);
-        add_entry(&writer, spec, packed.data(), static_cast<uint32_t>(packed.size()));
+        header.method = pack_method(o.level);
+        header.head_flags = continued ? static_cast<uint16_t>(kFlagSolid) : uint16_t{0};
+        header.unp_size = size;
+        header.file_crc = entry_checksum(ArchiveForm::kMarked, data.data(), size);
+        add_entry(&writer, header, packed.data(), static_cast<uint32_t>(packed.size()));
         packed_total += packed.size();
       } else {
         discard_last_entry(packer.get());
       }
     }
     if (!compressed) {
-      add_stored_entry(&writer, spec, data.data(), size);
+      add_stored_entry(&writer, header, data.data(), size);
       packed_total += size;
       ++stored;
     }
