@@ -28,12 +28,8 @@ bool refused_character(Char c) {
   }
 }
 
-template <typename Char>
-int length_of(const Char* text) {
-  int n = 0;
-  while (text[n] != 0) ++n;
-  return n;
-}
+int length_of(const WideChar* text) { return wide_length(text); }
+int length_of(const char* text) { return narrow_length(text); }
 
 // Length of the name less its trailing dots and blanks.
 template <typename Char>
