@@ -21,15 +21,17 @@ echo "sample setup program: $setup ($(stat -c %s "$setup") bytes)"
 # Where the last installation of the sample (ID FOO) went, and what is there.
 report() {
   local folder unix
-  folder=$(wine reg query 'HKCU\Software\Vantorix' /v FOO 2>/dev/null | tr -d '\r' |
-           sed -nE 's/^ *FOO +REG_SZ +(.*)$/\1/p' || true)
+  # Wine's output goes to a file: the wineserver it may start would hold a pipe open.
+  wine reg query 'HKCU\Software\Vantorix' /v FOO >build/logs/sample-record.txt 2>/dev/null || true
   wineserver -w
+  folder=$(tr -d '\r' <build/logs/sample-record.txt | sed -nE 's/^ *FOO +REG_SZ +(.*)$/\1/p')
   if [[ -z $folder ]]; then
     echo "the sample package is not installed"
     return 1
   fi
-  unix=$(winepath -u "$folder" 2>/dev/null | tr -d '\r')
+  winepath -u "$folder" >build/logs/sample-path.txt 2>/dev/null || true
   wineserver -w
+  unix=$(tr -d '\r' <build/logs/sample-path.txt)
   echo "installed into: $folder"
   echo "            at: $unix"
   ls -l "$unix"

@@ -1,16 +1,23 @@
 #!/usr/bin/env bash
-# The main job: installs what is missing, builds vxsetup natively and shows
-# vxpack at work on the sample setup executable that the build makes, then
-# installs the sample package with the sample Setup.exe under Wine
+# The main job: installs what is missing, builds both platforms, builds the
+# sample package into a setup executable with the native vxpack and checks it,
+# then installs the sample package with the sample Setup.exe under Wine
 # (scripts/run-sample-setup.sh), which prints where the files went.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/bootstrap.sh
-cmake -S . -B build/linux -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+# Windows first: the setup stub that the native vxpack carries, and the
+# sample package folder (texts plus FooTool.exe and UnInst.exe) it stages.
+cmake -S . -B build/win64 -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake >/dev/null
+cmake --build build/win64
+cmake -S . -B build/linux -G Ninja -DCMAKE_BUILD_TYPE=Release -DVX_STUB="$PWD/build/win64/setup/vxstub.exe" >/dev/null
 cmake --build build/linux
 vxpack=build/linux/tools/vxpack/vxpack
-sample=build/linux/sample/Sample.exe
-echo; echo "\$ vxpack list $sample"; "$vxpack" list "$sample"
-echo; echo "\$ vxpack test $sample"; "$vxpack" test "$sample"
-echo; echo "\$ vxpack extract $sample build/sample-out"; "$vxpack" extract "$sample" build/sample-out
+package=build/win64/examples/package
+out=build/sample/Setup.exe
+mkdir -p build/sample
+echo; echo "\$ vxpack build $package -o $out"; "$vxpack" build "$package" -o "$out"
+echo; echo "\$ vxpack list $out"; "$vxpack" list "$out"
+echo; echo "\$ vxpack test $out"; "$vxpack" test "$out"
 echo; echo "\$ scripts/run-sample-setup.sh"; scripts/run-sample-setup.sh
