@@ -49,6 +49,6 @@ struct ArchiveReader {
   uint32_t data_checksum;             // running checksum of the unpacked data
   uint32_t header_crc;                // running header CRC-32
   uint32_t archive_format;            // ArchiveFormat
-  uint32_t crc_table[256];            // CRC-32 lookup table
+  uint32_t crc_table[8][256];         // CRC-32 tables: [0] by byte, [1..7] for 8 bytes a step
   DecoderState decoder;               // the decompressor's state
 };
