@@ -13,6 +13,11 @@ WideString to_wide(const std::filesystem::path& path) {
   return WideString(s.begin(), s.end());
 }
 
+std::string path_text(const std::filesystem::path& path) {
+  const std::u8string u8 = path.u8string();
+  return std::string(u8.begin(), u8.end());
+}
+
 std::filesystem::path from_wide(const WideChar* text) {
   std::u16string s;
   for (int i = 0; text[i] != 0; ++i) s += static_cast<char16_t>(text[i]);

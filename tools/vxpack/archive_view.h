@@ -41,6 +41,8 @@ struct ArchiveInfo {
 bool read_archive_info(const std::filesystem::path& file, ArchiveInfo* info, std::string* error);
 
 WideString to_wide(const std::filesystem::path& path);
+// A path as UTF-8 text, for messages.
+std::string path_text(const std::filesystem::path& path);
 std::filesystem::path from_wide(const WideChar* text);
 // The entry name in UTF-8, for messages (ANSI code page to UTF-16 to UTF-8).
 std::string display_name(const std::string& ansi_name);

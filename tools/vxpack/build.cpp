@@ -29,11 +29,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::string path_text(const fs::path& p) {
-  const std::u8string u8 = p.u8string();
-  return std::string(u8.begin(), u8.end());
-}
-
 std::string megabytes(uint64_t bytes) {
   char buf[32];
   std::snprintf(buf, sizeof buf, "%.1f MB", bytes / 1e6);
@@ -114,22 +109,6 @@ bool read_bytes(const fs::path& path, std::vector<uint8_t>* bytes) {
   if (!in) return false;
   bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   return !in.bad();
-}
-
-struct VerifyPass {
-  int entries = 0;
-  std::string current;
-};
-
-int32_t verify_callback(WideChar* name, const uint8_t* data, uint32_t, void* user) {
-  auto* pass = static_cast<VerifyPass*>(user);
-  if (data == nullptr) {
-    pass->current = path_text(from_wide(name));
-    name[0] = 1;  // into memory, so that the checksum is tested
-    return 0;
-  }
-  ++pass->entries;
-  return 0;
 }
 
 void remove_quietly(const fs::path& path) {
@@ -221,7 +200,7 @@ int run_build(const BuildOptions& o, std::ostream& out, std::ostream& err) {
     EntrySpec header;
     header.name = f.name;
     header.file_time = dos_time_of(o.reproducible ? fixed_time : f.modified, o.reproducible);
-    header.file_attr = kAttrArchive | (f.read_only ? kAttrReadOnly : 0);
+    header.file_attr = kAttrArchive | (f.read_only ? uint32_t{kAttrReadOnly} : 0u);
     const uint32_t size = static_cast<uint32_t>(data.size());
     bool compressed = false;
     if (packer && size > 0) {
@@ -267,9 +246,8 @@ int run_build(const BuildOptions& o, std::ostream& out, std::ostream& err) {
 
   if (o.verify) {
     progress.say("verifying: reading every entry back through the installer's reader...");
-    VerifyPass pass;
-    const WideString wide_temp = to_wide(temp);
-    const int result = extract_archive(wide_temp.c_str(), verify_callback, &pass);
+    const TestOutcome pass = test_archive(temp, nullptr);
+    const int result = pass.result;
     progress.clear();
     if (result != kExtractOk || pass.entries != static_cast<int>(pkg.files.size())) {
       remove_quietly(temp);

@@ -13,11 +13,6 @@
 namespace vxpack {
 namespace {
 
-std::string path_text(const std::filesystem::path& p) {
-  const std::u8string u8 = p.u8string();
-  return std::string(u8.begin(), u8.end());
-}
-
 const char* host_name(uint8_t host) {
   static const char* const kNames[] = {"MS-DOS", "OS/2", "Win32", "Unix"};
   return host < 4 ? kNames[host] : "other";
@@ -82,20 +77,19 @@ bool check_file(const std::filesystem::path& file, std::ostream& err) {
 // --- test ---
 
 struct TestPass {
-  std::ostream* out;
-  std::string current;  // the entry being tested
-  int tested = 0;
+  std::ostream* report;  // one OK line per entry, or nullptr
+  TestOutcome* outcome;
 };
 
 int32_t test_callback(WideChar* name, const uint8_t* data, uint32_t size, void* user) {
   auto* pass = static_cast<TestPass*>(user);
   if (data == nullptr) {
-    pass->current = utf8_of(name);
+    pass->outcome->current = utf8_of(name);
     name[0] = 1;  // into memory, so that the checksum is tested
     return 0;
   }
-  *pass->out << "  OK      " << pass->current << " (" << size << " bytes)\n";
-  ++pass->tested;
+  if (pass->report != nullptr) *pass->report << "  OK      " << pass->outcome->current << " (" << size << " bytes)\n";
+  ++pass->outcome->entries;
   return 0;
 }
 
@@ -225,18 +219,24 @@ int run_list(const std::filesystem::path& file, std::ostream& out, std::ostream&
   return kExitOk;
 }
 
+TestOutcome test_archive(const std::filesystem::path& file, std::ostream* report) {
+  TestOutcome outcome;
+  TestPass pass{report, &outcome};
+  const WideString path = to_wide(file);
+  outcome.result = extract_archive(path.c_str(), test_callback, &pass);
+  return outcome;
+}
+
 int run_test(const std::filesystem::path& file, std::ostream& out, std::ostream& err) {
   if (!check_file(file, err)) return kExitNoArchive;
-  TestPass pass{&out, {}, 0};
-  const WideString path = to_wide(file);
   out << "Testing " << path_text(file) << "\n";
-  const int result = extract_archive(path.c_str(), test_callback, &pass);
-  if (result != kExtractOk) {
-    if (result == kExtractBadChecksum) out << "  FAILED  " << pass.current << "\n";
-    err << "vxpack: " << path_text(file) << ": " << result_words(result) << " (result " << result << ")\n";
-    return exit_for(result);
+  const TestOutcome t = test_archive(file, &out);
+  if (t.result != kExtractOk) {
+    if (t.result == kExtractBadChecksum) out << "  FAILED  " << t.current << "\n";
+    err << "vxpack: " << path_text(file) << ": " << result_words(t.result) << " (result " << t.result << ")\n";
+    return exit_for(t.result);
   }
-  out << "All " << pass.tested << " entries OK\n";
+  out << "All " << t.entries << " entries OK\n";
   return kExitOk;
 }
 

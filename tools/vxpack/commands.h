@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <ostream>
+#include <string>
 
 namespace vxpack {
 
@@ -22,6 +23,15 @@ enum ExitCode : int {
 
 // The exit codes in words, for --help.
 const char* exit_code_help();
+
+// One pass through the installer's reader with every entry taken into
+// memory, so that every checksum is tested.
+struct TestOutcome {
+  int result = 0;       // extract_archive's result
+  int entries = 0;      // entries that passed
+  std::string current;  // the last entry reached (the failing one on result 3)
+};
+TestOutcome test_archive(const std::filesystem::path& file, std::ostream* report);
 
 int run_list(const std::filesystem::path& file, std::ostream& out, std::ostream& err);
 int run_test(const std::filesystem::path& file, std::ostream& out, std::ostream& err);
