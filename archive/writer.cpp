@@ -15,9 +15,11 @@ void put32(std::vector<uint8_t>& out, uint32_t v) {
   put16(out, v >> 16);
 }
 
-// Stores the low 16 bits of the complemented CRC-32 of header[2..] at header[0..1].
-void seal_header(std::vector<uint8_t>& out, std::size_t start) {
-  const uint32_t crc = ~crc32_of(0xFFFFFFFFu, out.data() + start + 2, out.size() - start - 2);
+// Stores the low 16 bits of the complemented CRC-32 of header bytes 2..size-1
+// (size 0: up to the end of out) at header bytes 0..1.
+void seal_header(std::vector<uint8_t>& out, std::size_t start, std::size_t size = 0) {
+  if (size == 0) size = out.size() - start;
+  const uint32_t crc = ~crc32_of(0xFFFFFFFFu, out.data() + start + 2, size - 2);
   out[start] = static_cast<uint8_t>(crc);
   out[start + 1] = static_cast<uint8_t>(crc >> 8);
 }
@@ -95,8 +97,12 @@ void end_archive(ArchiveWriter* w) {
   // The format's end-of-archive block (type 0x7B) stops readers that know it;
   // behind it, seven zero bytes form a block whose size is below the minimum
   // of 7, which ends every walk that skips unknown block types.
-  add_raw_block(w, 0x7B, 0x4000, {});
+  add_raw_block(w, kBlockEnd, 0x4000, {});
   w->bytes.insert(w->bytes.end(), 7, 0);
+  if (w->form != ArchiveForm::kMarked) return;
+  const std::size_t main = w->archive_offset + 7;  // behind the marker
+  w->bytes[main + 4] |= kMainEndMark >> 8;          // high byte of head_flags
+  seal_header(w->bytes, main, kMainHeaderSize);
 }
 
 uint32_t entry_checksum(ArchiveForm form, const uint8_t* data, std::size_t size) {

@@ -49,7 +49,11 @@ void add_stored_entry(ArchiveWriter* writer, EntrySpec header, const uint8_t* da
 void add_raw_block(ArchiveWriter* writer, uint8_t type, uint16_t flags,
                    const std::vector<uint8_t>& body);
 // Ends the archive with a block that every walk treats as the end, so data
-// appended later (a code signature) is never read as entries.
+// appended later (a code signature) is never read as entries. In the marked
+// form it also sets kMainEndMark (bit 0x2000 of the main header's flags,
+// which other readers of the format leave alone) and reseals the main header:
+// our reader then requires both terminating blocks, intact, and takes an
+// archive that ends before them as cut short.
 void end_archive(ArchiveWriter* writer);
 
 // The data checksum of the form, ready for EntrySpec::file_crc.
