@@ -15,11 +15,9 @@ void put32(std::vector<uint8_t>& out, uint32_t v) {
   put16(out, v >> 16);
 }
 
-// Stores the low 16 bits of the complemented CRC-32 of header bytes 2..size-1
-// (size 0: up to the end of out) at header bytes 0..1.
-void seal_header(std::vector<uint8_t>& out, std::size_t start, std::size_t size = 0) {
-  if (size == 0) size = out.size() - start;
-  const uint32_t crc = ~crc32_of(0xFFFFFFFFu, out.data() + start + 2, size - 2);
+// Stores the low 16 bits of the complemented CRC-32 of header[2..] at header[0..1].
+void seal_header(std::vector<uint8_t>& out, std::size_t start) {
+  const uint32_t crc = ~crc32_of(0xFFFFFFFFu, out.data() + start + 2, out.size() - start - 2);
   out[start] = static_cast<uint8_t>(crc);
   out[start + 1] = static_cast<uint8_t>(crc >> 8);
 }
@@ -47,7 +45,7 @@ void begin_archive(ArchiveWriter* w, ArchiveForm form, uint16_t main_flags) {
   const std::size_t start = out.size();
   put16(out, 0);
   out.push_back(kBlockMain);
-  put16(out, main_flags);
+  put16(out, main_flags | kMainEndMark);
   put16(out, kMainHeaderSize);
   put16(out, 0);
   put32(out, 0);
@@ -99,10 +97,6 @@ void end_archive(ArchiveWriter* w) {
   // of 7, which ends every walk that skips unknown block types.
   add_raw_block(w, kBlockEnd, 0x4000, {});
   w->bytes.insert(w->bytes.end(), 7, 0);
-  if (w->form != ArchiveForm::kMarked) return;
-  const std::size_t main = w->archive_offset + 7;  // behind the marker
-  w->bytes[main + 4] |= kMainEndMark >> 8;          // high byte of head_flags
-  seal_header(w->bytes, main, kMainHeaderSize);
 }
 
 uint32_t entry_checksum(ArchiveForm form, const uint8_t* data, std::size_t size) {
