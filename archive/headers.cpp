@@ -205,6 +205,7 @@ int read_block(ArchiveReader* r, int request) {
   const bool end_mark = has_end_mark(r);
   FileHeader& h = r->entry;
   int n;
+  int64_t next;
   // Every way out but a file entry keeps the previous entry and leaves the
   // stream at the block's start.
   auto leave = [&](int result) {
@@ -221,7 +222,7 @@ int read_block(ArchiveReader* r, int request) {
     if (n == 0 || (n >= 7 && h.head_size < 7)) return leave(end_mark ? kBlockDamaged : 0);
     const int needed = h.head_type == kBlockFile ? kFileHeaderSize : (h.head_flags & kFlagLongBlock) ? 11 : 7;
     if (n < needed || h.head_size < needed) return leave(kBlockDamaged);
-    int64_t next = static_cast<int64_t>(r->block_start) + h.head_size;
+    next = static_cast<int64_t>(r->block_start) + h.head_size;
     if (h.head_flags & kFlagLongBlock) next += h.pack_size;
     if (next > INT32_MAX) return leave(kBlockDamaged);  // beyond the reader's 32-bit positions
     r->next_block = static_cast<int32_t>(next);
@@ -234,8 +235,7 @@ int read_block(ArchiveReader* r, int request) {
   }
   if (h.head_type != type || type != kBlockFile) return leave(n);
   // The entry's data begins at next_block - pack_size: never inside its own header.
-  if (static_cast<int64_t>(r->next_block) - h.pack_size < static_cast<int64_t>(r->block_start) + h.head_size)
-    return leave(kBlockDamaged);
+  if (next - h.pack_size < static_cast<int64_t>(r->block_start) + h.head_size) return leave(kBlockDamaged);
   const int kept = read_entry_rest(r);
   if (kept < 0) return leave(kBlockDamaged);
   r->block = BlockSummary{h.head_crc, h.head_type, h.head_flags, h.head_size, h.pack_size};

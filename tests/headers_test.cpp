@@ -75,6 +75,7 @@ TEST(FindArchive, Locations) {
   decoys.insert(decoys.end(), tail.begin(), tail.end());
   Bytes cut = archive_with({});
   cut.resize(7 + 10);
+  const Bytes scan_cut = archive_with({}, 100), old_cut = archive_with({}, 600, ArchiveForm::kOld);
   struct Case {
     const char* what;
     Bytes bytes;
@@ -90,6 +91,9 @@ TEST(FindArchive, Locations) {
       {"decoys first", decoys, kLocationAppended, 4000, kFormatMarked},
       {"six bytes", Bytes(kMarker, kMarker + 6), kLocationNone, 0, kFormatNone},
       {"main header cut short", cut, kLocationNone, 0, kFormatMarked},
+      {"main header behind an image cut short", Bytes(scan_cut.begin(), scan_cut.begin() + 117), kLocationNone, 0,
+       kFormatMarked},
+      {"old form main header cut short", Bytes(old_cut.begin(), old_cut.begin() + 610), kLocationNone, 0, kFormatOld},
   };
   for (const Case& c : cases) {
     OpenReader o(c.bytes);
@@ -159,11 +163,13 @@ TEST(ReadBlock, UnknownHostsAndSeparators) {
 TEST(ReadBlock, EndAndDamage) {
   const Bytes marked = archive_with({"a", "b"});
   const std::size_t second = 7 + 13 + 33 + 1;  // behind the main header and entry "a"
-  auto patched = [](Bytes b, std::size_t at, uint8_t v) { return b[at] = v, b; };
-  auto cut = [](Bytes b, std::size_t size) { return b.resize(size), b; };
-  const Bytes unmarked = archive_with({"a", "b"}, 0, ArchiveForm::kOld);
+  const Bytes old = archive_with({"a", "b"}, 0, ArchiveForm::kOld);
   const std::size_t old_second = 32 + 13 + 33 + 1;
-  const std::vector<std::string> both{"a", "b"}, first{"a"}, damaged{"a", "!"};
+  auto patched = [](Bytes b, std::size_t at, std::vector<uint8_t> v) {
+    return std::copy(v.begin(), v.end(), b.begin() + static_cast<long>(at)), b;
+  };
+  auto cut = [](Bytes b, std::size_t size) { return b.resize(size), b; };
+  const std::vector<std::string> both{"a", "b"}, first{"a"}, damaged{"a", "!"}, late{"a", "b", "!"};
   struct Case {
     const char* what;
     Bytes bytes;
@@ -171,17 +177,23 @@ TEST(ReadBlock, EndAndDamage) {
   } cases[] = {
       {"marked, whole", marked, both},
       {"marked, cut at a block boundary", cut(marked, second), damaged},
-      {"marked, cut inside the end blocks", cut(marked, marked.size() - 3), {"a", "b", "!"}},
-      {"marked, a changed end byte", patched(marked, marked.size() - 1, 1), {"a", "b", "!"}},
-      {"marked, a changed entry name", patched(marked, second + 32, 'c'), {"a", "c"}},
-      {"marked, a changed type byte", patched(marked, second + 2, 0x75), damaged},
-      {"marked, head_size below 7", patched(patched(marked, second + 5, 6), second + 6, 0), damaged},
-      {"marked, a changed main header", patched(marked, 7 + 9, 1), {"!", "a", "b"}},
-      {"old form, whole", unmarked, both},
-      {"old form, cut at a block boundary", cut(unmarked, old_second), first},
-      {"old form, head_size below 7", patched(patched(unmarked, old_second + 5, 6), old_second + 6, 0), first},
-      {"old form, cut inside a header", cut(unmarked, old_second + 6), damaged},
-      {"old form, cut inside a name", cut(unmarked, old_second + 32), damaged},
+      {"marked, cut inside the end blocks", cut(marked, marked.size() - 3), late},
+      {"marked, a changed end byte", patched(marked, marked.size() - 1, {1}), late},
+      {"marked, a changed entry name", patched(marked, second + 32, {'c'}), {"a", "c"}},
+      {"marked, a changed type byte", patched(marked, second + 2, {0x75}), damaged},
+      {"marked, head_size below 7", patched(marked, second + 5, {6, 0}), damaged},
+      {"marked, a changed main header", patched(marked, 7 + 9, {1}), {"!", "a", "b"}},
+      {"old form, whole", old, both},
+      {"old form, cut at a block boundary", cut(old, old_second), first},
+      {"old form, head_size below 7", patched(old, old_second + 5, {6, 0}), first},
+      {"old form, main head_size below 13", patched(old, 32 + 5, {12, 0}), {"!", "a", "b"}},
+      {"old form, cut inside a header", cut(old, old_second + 20), damaged},
+      {"old form, cut inside a name", cut(old, old_second + 32), damaged},
+      {"old form, an empty name cut inside its header",
+       cut(patched(patched(old, old_second + 5, {32, 0}), old_second + 26, {0, 0}), old_second + 30), damaged},
+      {"old form, directory with data, no data-size flag", patched(old, old_second + 3, {0xE0, 0}), damaged},
+      {"old form, packed size past 2 GiB", patched(old, old_second + 7, {0xF0, 0xFF, 0xFF, 0x7F}), damaged},
+      {"old form, head_size below what the name needs", patched(old, old_second + 5, {32, 0}), damaged},
   };
   for (const Case& c : cases) {
     OpenReader o(c.bytes);
@@ -189,7 +201,7 @@ TEST(ReadBlock, EndAndDamage) {
     EXPECT_EQ(o.walk(), c.seen) << c.what;
   }
   // The changed name is walked, and marked as a damaged header.
-  OpenReader o(patched(marked, second + 32, 'c'));
+  OpenReader o(patched(marked, second + 32, {'c'}));
   find_archive(o.r);
   begin_walk(o.r);
   next_entry(o.r);
