@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "archive/pack20.h"
-#include "archive/writer.h"
+#include "packer/pack20.h"
+#include "packer/writer.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 
 #include "archive/checksum.h"
 #include "archive/extract.h"
-#include "archive/pack20.h"
-#include "archive/pack20_codes.h"
-#include "archive/writer.h"
+#include "packer/pack20.h"
+#include "packer/pack20_codes.h"
+#include "packer/writer.h"
 #include "tests/test_support.h"
 
 using vxtest::Bytes;
