@@ -5,6 +5,11 @@
 
 #include <ctime>
 
+#ifndef _WIN32
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
+
 #include "archive/checksum.h"
 #include "archive/extract.h"
 #include "packer/pack20.h"
@@ -184,6 +189,33 @@ TEST(ExtractSinks, LargeStoredEntryThroughFileAndMemoryWithTimeAndAttributes) {
   EXPECT_EQ(perms("big.bin") & std::filesystem::perms::owner_write, std::filesystem::perms::none);
   EXPECT_NE(perms("cut.txt") & std::filesystem::perms::owner_write, std::filesystem::perms::none);
 }
+
+#ifndef _WIN32
+// A memory entry that the buffer cannot hold ends the pass with result 1 and
+// is never handed back: 40 MB of zeros with the address space capped 16 MB
+// above what is in use.
+TEST(ExtractSinks, MemoryThatCannotGrowEndsThePass) {
+  PackerOwner packer;
+  Archive a;
+  a.packed(packer.p, spec("zeros"), Bytes(40u << 20, 0), false);
+  vxtest::TempDir dir;
+  const auto file = a.save(dir);
+  long pages = 0;
+  std::FILE* statm = std::fopen("/proc/self/statm", "r");
+  ASSERT_TRUE(statm != nullptr && std::fscanf(statm, "%ld", &pages) == 1);
+  std::fclose(statm);
+  rlimit saved{};
+  getrlimit(RLIMIT_AS, &saved);
+  rlimit cap = saved;
+  cap.rlim_cur = static_cast<rlim_t>(pages) * sysconf(_SC_PAGESIZE) + (16u << 20);
+  ASSERT_EQ(setrlimit(RLIMIT_AS, &cap), 0);
+  Recorder rec;
+  const int result = run(file, &rec);
+  setrlimit(RLIMIT_AS, &saved);
+  EXPECT_EQ(result, kExtractNoReader);
+  EXPECT_TRUE(rec.second.empty());
+}
+#endif
 
 TEST(ExtractChecksum, MismatchDeletesTheOutputAndEndsThePass) {
   vxtest::TempDir dir;

@@ -171,7 +171,7 @@ const char* exit_code_help() {
          "  0  success\n"
          "  1  bad command line\n"
          "  2  the file is missing or unreadable, or holds no archive\n"
-         "  3  the archive is damaged: an entry failed its checksum test\n"
+         "  3  the archive is damaged: a checksum fails, an entry is short, or it is cut short\n"
          "  4  an output file or folder cannot be created\n"
          "  5  out of memory\n"
          "  6  extract refused entries whose names would leave the output folder\n"
