@@ -39,11 +39,13 @@ foreach(case "en;en_US.UTF-8;Setup;Cancel" "de;de_DE.UTF-8;Installation;Abbruch"
   set_tests_properties(setup_e2e_${tag} PROPERTIES ENVIRONMENT "LANG=${lang};LC_ALL=${lang}" TIMEOUT 120)
 endforeach()
 
-# The stub's size budget (far below the archive scan's 250,000 bytes) and its
-# imports (system DLLs only).
-add_test(NAME vxstub_size_and_imports
-         COMMAND ${CMAKE_COMMAND} -DSTUB=$<TARGET_FILE:vxstub> -DLIMIT=200000 -DOBJDUMP=${CMAKE_OBJDUMP}
-                 -P ${CMAKE_CURRENT_SOURCE_DIR}/check_stub.cmake)
+# The size budget of the stub and of the uninstaller (far below the archive
+# scan's 250,000 bytes) and their imports (system DLLs only).
+foreach(stub vxstub vxuninst)
+  add_test(NAME ${stub}_size_and_imports
+           COMMAND ${CMAKE_COMMAND} -DSTUB=$<TARGET_FILE:${stub}> -DLIMIT=200000 -DOBJDUMP=${CMAKE_OBJDUMP}
+                   -P ${CMAKE_CURRENT_SOURCE_DIR}/check_stub.cmake)
+endforeach()
 
 # The standard uninstaller on installations laid out by the test.
 vx_add_test(uninst_test uninst_test.cpp LIBS vx_test_support vxpack_lib)
