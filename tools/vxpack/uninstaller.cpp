@@ -1,7 +1,7 @@
 // Building the standard uninstaller of a package.
 #include "tools/vxpack/uninstaller.h"
 
-#include "archive/writer.h"
+#include "packer/writer.h"
 #include "setup/uninstall_list.h"
 #include "support/charset.h"
 
