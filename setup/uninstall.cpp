@@ -7,7 +7,8 @@
 //   UnInst.exe [/S]                          asks (not with /S), hands over
 //   <copy> /remove PID "UNINSTALLER" [/S]    removes; /S: no message boxes
 // Like the setup stub it links no C runtime start-up code: uninstall_entry is
-// the process entry. Exit code 0, or 1 when something could not be removed.
+// the process entry. Exit code 1 when the list cannot be read or, in the
+// process that removes, a file stays; else 0.
 #include <windows.h>
 #include <shellapi.h>
 #include <shlobj.h>
