@@ -32,8 +32,8 @@ uint32_t read_packed(ArchiveReader* r, uint8_t* buffer, uint32_t count) {
   while (count > 0) {
     const uint32_t request = count < r->packed_left ? count : r->packed_left;
     if (r->archive_file == nullptr) return 0;
-    const std::size_t got = request == 0 ? 0 : std::fread(buffer, 1, request, r->packed_source);
-    if (got == 0) return 0;
+    const int got = request == 0 ? 0 : read_archive(r, r->packed_source, buffer, static_cast<int>(request));
+    if (got <= 0) return 0;
     total += static_cast<uint32_t>(got);
     buffer += got;
     count -= static_cast<uint32_t>(got);
@@ -143,6 +143,12 @@ int extract_entries(ArchiveReader* r) {
       result = copy_stored(r);
     } else if (e.unp_ver > 15) {
       decompress_entry(r, r->window.data, e.head_flags & kFlagSolid);
+    }
+    // The archive checksum needs every byte: read what the decoder left unused.
+    if (r->archive_crc_on) {
+      uint8_t rest[256];
+      while (read_packed(r, rest, sizeof rest) > 0) {
+      }
     }
 
     // An entry must also deliver all of its bytes: data cut short could still

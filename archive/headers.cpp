@@ -91,7 +91,7 @@ bool crc_over_stream(ArchiveReader* r, uint32_t count) {
   uint8_t piece[256];
   while (count > 0) {
     const int want = count < sizeof piece ? static_cast<int>(count) : static_cast<int>(sizeof piece);
-    if (read_bytes(r->archive_file, piece, want) != want) return false;
+    if (read_archive(r, r->archive_file, piece, want) != want) return false;
     r->header_crc = crc32_update(r, r->header_crc, piece, static_cast<uint32_t>(want));
     count -= static_cast<uint32_t>(want);
   }
@@ -123,6 +123,20 @@ bool zero_block_follows(ArchiveReader* r) {
   return true;
 }
 
+// The archive checksum stored in the end block, when its flag says there is
+// one, must match the bytes before the block. A pass that did not read every
+// byte in order (an entry passed over by seeking) cannot make the test.
+bool archive_checksum_sound(ArchiveReader* r) {
+  if (!(r->entry.head_flags & kEndArchiveChecksum)) return true;
+  if (r->entry.head_size < 11) return false;
+  if (!r->archive_crc_on) return true;
+  uint8_t stored[4];
+  std::fseek(r->archive_file, r->block_start + 7, SEEK_SET);
+  if (read_bytes(r->archive_file, stored, 4) != 4) return false;
+  ByteCursor c{stored, 4, 0};
+  return take(&c, 4) == ~r->crc_at_block;
+}
+
 // Reads the rest of a file entry's header behind its 32 fixed bytes: the name
 // (cut to 259 bytes in entry_name) and any bytes up to head_size. All of it
 // must be in the file; in the marked form the header checksum covers all of
@@ -131,7 +145,7 @@ int read_entry_rest(ArchiveReader* r) {
   FileHeader& e = r->entry;
   if (e.head_size < kFileHeaderSize + e.name_size) return kBlockDamaged;
   const int kept = e.name_size > kMaxNameBytes ? kMaxNameBytes : e.name_size;
-  if (read_bytes(r->archive_file, r->entry_name, kept) != kept) return kBlockDamaged;
+  if (read_archive(r, r->archive_file, r->entry_name, kept) != kept) return kBlockDamaged;
   r->entry_name[kept] = 0;
   r->header_crc = crc32_update(r, r->header_crc, reinterpret_cast<const uint8_t*>(r->entry_name),
                                static_cast<uint32_t>(kept));
@@ -167,7 +181,18 @@ int32_t find_archive(ArchiveReader* r) {
 int read_header(ArchiveReader* r, int type) {
   uint8_t raw[kFileHeaderSize] = {};
   const int want = type == kBlockMain ? kMainHeaderSize : kFileHeaderSize;
-  const int n = read_bytes(r->archive_file, raw, want);
+  int n;
+  if (type == kBlockMain) {
+    n = read_archive(r, r->archive_file, raw, want);
+  } else {
+    // Only the bytes the block's layout has: the archive checksum must not
+    // run ahead of the walk into the next block.
+    n = read_archive(r, r->archive_file, raw, 7);
+    if (n == 7) {
+      const int more = raw[2] == kBlockFile ? kFileHeaderSize - 7 : (raw[4] & 0x80) ? 4 : 0;
+      n += read_archive(r, r->archive_file, raw + 7, more);
+    }
+  }
   ByteCursor c{raw, want, 0};
   if (type == kBlockMain) {
     MainHeader& h = r->main_header;
@@ -216,6 +241,11 @@ int read_block(ArchiveReader* r, int request) {
   };
   for (;;) {
     r->block_start = static_cast<int32_t>(std::ftell(r->archive_file));
+    if (r->archive_crc_on) {
+      // Bytes passed over (or read twice) leave the archive checksum untested.
+      if (r->archive_crc_end == r->block_start) r->crc_at_block = r->archive_crc;
+      else r->archive_crc_on = false;
+    }
     n = read_header(r, kBlockFile);
     // Nothing at a block boundary, or a block smaller than the base header,
     // is the end; an archive with the end mark must end with its end block.
@@ -228,7 +258,9 @@ int read_block(ArchiveReader* r, int request) {
     r->next_block = static_cast<int32_t>(next);
     if (h.head_type != kBlockFile) {
       if (!other_header_sound(r, end_mark)) return leave(kBlockDamaged);
-      if (end_mark && h.head_type == kBlockEnd) return leave(zero_block_follows(r) ? 0 : kBlockDamaged);
+      if (end_mark && h.head_type == kBlockEnd) {
+        return leave(zero_block_follows(r) && archive_checksum_sound(r) ? 0 : kBlockDamaged);
+      }
     }
     if (type == 0 || h.head_type == type || (h.head_type == kBlockSub && stop_at_sub_blocks)) break;
     std::fseek(r->archive_file, r->next_block, SEEK_SET);
@@ -249,7 +281,29 @@ int begin_walk(ArchiveReader* r) {
   std::fseek(r->archive_file, r->next_block, SEEK_SET);
   if (m.head_size < kMainHeaderSize) return kBlockDamaged;
   if (r->archive_format == kFormatMarked && r->main_header_damaged) return kBlockDamaged;
-  return 0;
+  r->archive_crc_on = false;
+  if (!has_end_mark(r)) return 0;
+  // The archive checksum begins at the marker and covers the whole main header.
+  std::fseek(r->archive_file, r->archive_offset, SEEK_SET);
+  r->archive_crc = 0xFFFFFFFFu;
+  r->archive_crc_end = r->archive_offset;
+  r->archive_crc_on = true;
+  return crc_over_stream(r, static_cast<uint32_t>(r->next_block - r->archive_offset)) ? 0 : kBlockDamaged;
+}
+
+int read_archive(ArchiveReader* r, std::FILE* f, void* buffer, int count) {
+  const long at = r->archive_crc_on ? std::ftell(f) : 0;
+  const int n = read_bytes(f, buffer, count);
+  if (!r->archive_crc_on || n <= 0) return n;
+  if (at > r->archive_crc_end) {
+    r->archive_crc_on = false;  // bytes were passed over: the checksum cannot be tested
+  } else if (at + n > r->archive_crc_end) {
+    const int from = static_cast<int>(r->archive_crc_end - at);
+    r->archive_crc = crc32_update(r, r->archive_crc, static_cast<const uint8_t*>(buffer) + from,
+                                  static_cast<uint32_t>(n - from));
+    r->archive_crc_end = static_cast<int32_t>(at + n);
+  }
+  return n;
 }
 
 int next_entry(ArchiveReader* r) {

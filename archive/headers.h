@@ -3,11 +3,12 @@
 // records of the RAR 1.5-2.0 block format and the one block walk that the
 // extraction driver and vxpack's listing share. The walk only moves forward,
 // stays within 32-bit positions, and tells damage (a header cut short or
-// failing its checksum, data placed before its own header, a missing end)
-// apart from the end of the archive.
+// failing its checksum, data placed before its own header, a missing end, an
+// archive checksum mismatch) apart from the end of the archive.
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
 struct ArchiveReader;
 
@@ -43,6 +44,10 @@ enum MainFlags : uint16_t {
   // (archive/writer.h); reaching the end of the file before them is damage.
   kMainEndMark = 0x2000,
 };
+
+// Flag of the end block (kBlockEnd): a CRC-32 of the archive follows its 7
+// bytes (archive/writer.h gives the layout).
+inline constexpr uint16_t kEndArchiveChecksum = 0x0100;
 
 // read_block and the walk: the archive is damaged (a negative count).
 inline constexpr int kBlockDamaged = -1;
@@ -100,6 +105,10 @@ struct BlockSummary {
   uint32_t data_size;  // the value at offset 7
 };
 
+// Reads count bytes from the archive stream f (archive_file, or the stream
+// packed data comes from) and, while the walk keeps the archive checksum,
+// continues it over the bytes not covered before. Returns the bytes read.
+int read_archive(ArchiveReader* reader, std::FILE* f, void* buffer, int count);
 // Finds the archive in the freshly opened archive_file (crc_table filled).
 // Returns an ArchiveLocation; leaves the stream behind the 13 main header bytes.
 int32_t find_archive(ArchiveReader* reader);
@@ -112,7 +121,9 @@ int read_header(ArchiveReader* reader, int type);
 int read_block(ArchiveReader* reader, int request);
 // Positions the stream at the first block behind the main header found by
 // find_archive. 0, or kBlockDamaged when the main header is unsound: its
-// head_size is below 13 or (marked form) its checksum does not match.
+// head_size is below 13 or (marked form) its checksum does not match. In an
+// archive with the end mark it starts the archive checksum, which the walk
+// keeps while it reads every byte in order and tests at the end block.
 int begin_walk(ArchiveReader* reader);
 // Walks on from next_block to the next file entry, passing over other
 // blocks, and maps its attributes. Same results as read_block.

@@ -49,6 +49,10 @@ struct ArchiveReader {
   uint32_t delivered;                 // bytes of the current entry its sink took
   uint32_t data_checksum;             // running checksum of the unpacked data
   uint32_t header_crc;                // running header CRC-32
+  bool archive_crc_on;                // archive checksum kept: every byte so far read in order
+  int32_t archive_crc_end;            // file offset up to which archive_crc covers the archive
+  uint32_t archive_crc;               // running CRC-32 from the archive's first byte
+  uint32_t crc_at_block;              // archive_crc at block_start (taken when the walk got there)
   uint32_t archive_format;            // ArchiveFormat
   uint32_t crc_table[8][256];         // CRC-32 tables: [0] by byte, [1..7] for 8 bytes a step
   DecoderState decoder;               // the decompressor's state

@@ -94,9 +94,20 @@ void add_raw_block(ArchiveWriter* w, uint8_t type, uint16_t flags, const std::ve
 void end_archive(ArchiveWriter* w) {
   // The format's end-of-archive block (type 0x7B) stops readers that know it;
   // behind it, seven zero bytes form a block whose size is below the minimum
-  // of 7, which ends every walk that skips unknown block types.
-  add_raw_block(w, kBlockEnd, 0x4000, {});
+  // of 7, which ends every walk that skips unknown block types. The block
+  // carries the CRC-32 of every archive byte before it.
+  std::vector<uint8_t> body;
+  const std::size_t from = w->archive_offset;
+  put32(body, ~crc32_of(w->released_crc, w->bytes.data() + from, w->bytes.size() - from));
+  add_raw_block(w, kBlockEnd, 0x4000 | kEndArchiveChecksum, body);
   w->bytes.insert(w->bytes.end(), 7, 0);
+}
+
+void release_written(ArchiveWriter* w) {
+  const std::size_t from = w->archive_offset;
+  w->released_crc = crc32_of(w->released_crc, w->bytes.data() + from, w->bytes.size() - from);
+  w->bytes.clear();
+  w->archive_offset = 0;
 }
 
 uint32_t entry_checksum(ArchiveForm form, const uint8_t* data, std::size_t size) {

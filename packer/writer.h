@@ -31,7 +31,8 @@ struct EntrySpec {
 struct ArchiveWriter {
   std::vector<uint8_t> bytes;       // the archive (and any image in front of it)
   ArchiveForm form = ArchiveForm::kMarked;
-  std::size_t archive_offset = 0;   // where the marker or signature begins
+  std::size_t archive_offset = 0;   // where the marker or signature begins (0 once released)
+  uint32_t released_crc = 0xFFFFFFFFu;  // running CRC-32 of the archive bytes already released
 };
 
 // Starts an archive at the end of writer->bytes (which may hold an image).
@@ -54,7 +55,18 @@ void add_raw_block(ArchiveWriter* writer, uint8_t type, uint16_t flags,
 // Ends the archive with a block that every walk treats as the end, so data
 // appended later (a code signature) is never read as entries: the end block
 // (type 0x7B), then seven zero bytes. Every marked archive must end here.
+// The end block is 11 bytes: head_crc, type 0x7B, flags 0x4000 |
+// kEndArchiveChecksum (0x0100), head_size 11, then the CRC-32 (complemented,
+// as the data checksums) of every archive byte before the end block, from
+// the marker (or old signature) on. Its header checksum covers that CRC too;
+// other readers pass over it by head_size. Our reader tests it when a pass
+// has read every byte of the archive in order (every entry decoded).
 void end_archive(ArchiveWriter* writer);
+
+// Empties writer->bytes once the caller has stored them (an archive written
+// piece by piece, after begin_archive); end_archive's archive checksum still
+// covers them.
+void release_written(ArchiveWriter* writer);
 
 // The data checksum of the form, ready for EntrySpec::file_crc.
 uint32_t entry_checksum(ArchiveForm form, const uint8_t* data, std::size_t size);

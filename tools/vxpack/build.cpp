@@ -188,7 +188,7 @@ int run_build(const BuildOptions& o, std::ostream& out, std::ostream& err) {
   auto flush = [&]() {
     if (!writer.bytes.empty() && std::fwrite(writer.bytes.data(), 1, writer.bytes.size(), file) != writer.bytes.size())
       write_ok = false;
-    writer.bytes.clear();
+    release_written(&writer);
   };
   writer.bytes.assign(stub.begin(), stub.end());
   begin_archive(&writer, ArchiveForm::kMarked, 0);
