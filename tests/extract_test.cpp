@@ -55,7 +55,6 @@ EntrySpec spec(const std::string& name, uint32_t attr = kAttrArchive, uint16_t f
 
 struct Archive {
   ArchiveWriter w;
-  std::vector<std::pair<std::size_t, std::size_t>> packed_data;  // where compressed streams lie
   explicit Archive(ArchiveForm form = ArchiveForm::kMarked, std::size_t image = 0) {
     w.bytes.assign(image, 0x90);
     begin_archive(&w, form);
@@ -76,7 +75,6 @@ struct Archive {
     e.unp_size = unp_size < 0 ? static_cast<uint32_t>(data.size()) : static_cast<uint32_t>(unp_size);
     e.file_crc = entry_checksum(w.form, data.data(), data.size());
     add_entry(&w, e, out.data(), static_cast<uint32_t>(out.size()));
-    packed_data.emplace_back(w.bytes.size() - out.size(), w.bytes.size());
     return *this;
   }
   std::filesystem::path save(const vxtest::TempDir& dir, const std::string& file = "a.rar") {
@@ -309,9 +307,9 @@ TEST(ExtractWalk, MainHeaderExtraBytesAreSkipped) {
 }
 
 // Every cut inside a written archive and every byte changed (XOR 0x01 and
-// XOR 0xFF) ends the pass with a nonzero result. The one exception: a change
-// inside a compressed stream to bits the decoder does not use (padding, code
-// lengths of absent symbols) gives the very same entries, which may pass.
+// XOR 0xFF) ends the pass with a nonzero result, also a change inside a
+// compressed stream to bits the decoder does not use (padding, code lengths
+// of absent symbols), which gives the very same entries.
 TEST(ExtractWalk, NoCutAndNoChangedBytePasses) {
   PackerOwner packer;
   Archive a(ArchiveForm::kMarked, 40);  // behind a 40-byte image
@@ -335,11 +333,7 @@ TEST(ExtractWalk, NoCutAndNoChangedBytePasses) {
       else variant[at] ^= static_cast<uint8_t>(change);
       vxtest::write_file(dir / "v.rar", variant);
       Recorder r;
-      if (run(dir / "v.rar", &r) != kExtractOk) continue;
-      bool in_stream = false;
-      for (const auto& [from, to] : a.packed_data) in_stream |= change != 0 && at >= from && at < to;
-      EXPECT_TRUE(in_stream && r.first == original.first && r.second == original.second)
-          << (change ? "changed byte " : "cut at ") << at << " passes";
+      EXPECT_NE(run(dir / "v.rar", &r), kExtractOk) << (change ? "changed byte " : "cut at ") << at << " passes";
     }
   }
 }
