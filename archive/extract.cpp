@@ -144,12 +144,6 @@ int extract_entries(ArchiveReader* r) {
     } else if (e.unp_ver > 15) {
       decompress_entry(r, r->window.data, e.head_flags & kFlagSolid);
     }
-    // The archive checksum needs every byte: read what the decoder left unused.
-    if (r->archive_crc_on) {
-      uint8_t rest[256];
-      while (read_packed(r, rest, sizeof rest) > 0) {
-      }
-    }
 
     // An entry must also deliver all of its bytes: data cut short could still
     // match its checksum (a 16-bit sum, or a compressed entry that the decoder

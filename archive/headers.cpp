@@ -128,7 +128,6 @@ bool zero_block_follows(ArchiveReader* r) {
 // byte in order (an entry passed over by seeking) cannot make the test.
 bool archive_checksum_sound(ArchiveReader* r) {
   if (!(r->entry.head_flags & kEndArchiveChecksum)) return true;
-  if (r->entry.head_size < 11) return false;
   if (!r->archive_crc_on) return true;
   uint8_t stored[4];
   std::fseek(r->archive_file, r->block_start + 7, SEEK_SET);
@@ -181,18 +180,7 @@ int32_t find_archive(ArchiveReader* r) {
 int read_header(ArchiveReader* r, int type) {
   uint8_t raw[kFileHeaderSize] = {};
   const int want = type == kBlockMain ? kMainHeaderSize : kFileHeaderSize;
-  int n;
-  if (type == kBlockMain) {
-    n = read_archive(r, r->archive_file, raw, want);
-  } else {
-    // Only the bytes the block's layout has: the archive checksum must not
-    // run ahead of the walk into the next block.
-    n = read_archive(r, r->archive_file, raw, 7);
-    if (n == 7) {
-      const int more = raw[2] == kBlockFile ? kFileHeaderSize - 7 : (raw[4] & 0x80) ? 4 : 0;
-      n += read_archive(r, r->archive_file, raw + 7, more);
-    }
-  }
+  const int n = read_archive(r, r->archive_file, raw, want);
   ByteCursor c{raw, want, 0};
   if (type == kBlockMain) {
     MainHeader& h = r->main_header;
@@ -241,11 +229,9 @@ int read_block(ArchiveReader* r, int request) {
   };
   for (;;) {
     r->block_start = static_cast<int32_t>(std::ftell(r->archive_file));
-    if (r->archive_crc_on) {
-      // Bytes passed over (or read twice) leave the archive checksum untested.
-      if (r->archive_crc_end == r->block_start) r->crc_at_block = r->archive_crc;
-      else r->archive_crc_on = false;
-    }
+    // The archive checksum of the bytes before this block, when the pass has
+    // read all of them (the end block's test needs it).
+    if (r->archive_crc_end == r->block_start) r->crc_at_block = r->archive_crc;
     n = read_header(r, kBlockFile);
     // Nothing at a block boundary, or a block smaller than the base header,
     // is the end; an archive with the end mark must end with its end block.
