@@ -100,11 +100,13 @@ bool has_clmul() {
 }
 #endif
 
-// Long runs go through the folding path where the processor has it; the
-// processor is asked each time, which costs little next to a run that long.
+// Long runs go through the folding path where the processor has it. The
+// processor is asked once: under a hypervisor each question may take tens of
+// microseconds.
 uint32_t crc_any(const uint32_t (*table)[256], uint32_t crc, const uint8_t* bytes, std::size_t count) {
 #ifdef VX_CRC_FOLDING
-  if (count >= 4096 && has_clmul()) {
+  static const bool clmul = has_clmul();
+  if (count >= 256 && clmul) {
     std::size_t done = 0;
     crc = crc_folded(table, crc, bytes, count, &done);
     bytes += done;

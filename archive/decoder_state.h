@@ -10,9 +10,10 @@
 
 inline constexpr uint32_t kInputBufferSize = 8192;
 // Bytes behind in_buf that are never written: the decoder loads eight bytes
-// at a time, and a load at the last positions may touch them. Only bits that
-// lie inside in_buf are ever used.
-inline constexpr uint32_t kInputPadding = 8;
+// at a time up to eight bytes ahead of the position it reads from, and a load
+// at the last positions may touch them. Only bits that lie inside in_buf are
+// ever used.
+inline constexpr uint32_t kInputPadding = 16;
 
 // The lookup table built beside the limits: indexed by the next kFastBits bits
 // of the stream, each entry holds what the code found there stands for:

@@ -26,7 +26,7 @@ constexpr uint32_t kMaxStepBits = 51;
 // A bit buffer loads eight bytes at the byte after its last whole byte; at
 // the last position a main step starts from, that stays inside in_buf.
 static_assert(kMainRefillAt + 8 + 8 <= kInputBufferSize, "main step loads stay in in_buf");
-static_assert(kLengthRefillAt + 8 <= kInputBufferSize + kInputPadding, "table loads stay in in_buf");
+static_assert(kLengthRefillAt + 8 + 8 <= kInputBufferSize + kInputPadding, "table loads stay in in_buf");
 
 // ---- input buffer and bit reader -------------------------------------------
 
@@ -125,6 +125,10 @@ inline uint32_t canonical_symbol(const DecodeTable* t, uint32_t bits16, uint32_t
   return t->symbols[k];
 }
 
+// The entry of a prefix that starts a code longer than kFastBits: length 0,
+// and a value above every literal.
+constexpr uint32_t kLongCodeEntry = ~0u << kEntryValueShift;
+
 // Decodes the next symbol and removes its code from the bits; returns its
 // entry. A prefix without an entry holds a code longer than kFastBits, so the
 // limits are searched from there on.
@@ -171,15 +175,18 @@ void load_tables(ArchiveReader* r) {
     code_lengths[i] = static_cast<uint8_t>(b.take(4));
   }
   build_decode_table(code_lengths, &d->code_length_table, kCodeLengthSymbols);
-  save_position(d, b);
 
   // Positions past the lengths read stay zero; they become the base of a
   // later read with a larger count.
   uint8_t lengths[kAllLengths] = {};
   uint32_t i = 0;
   while (i < total) {
-    if (d->in_pos > kLengthRefillAt) refill_input(r, false);
-    b = bits_at(d);
+    if ((b.position() >> 3) > kLengthRefillAt) {
+      save_position(d, b);
+      refill_input(r, false);
+      b = bits_at(d);
+    }
+    b.refill();
     const uint32_t s = entry_value(take_entry(&d->code_length_table, &b));
     if (s < kRepeatLengthSymbol) {
       lengths[i] = static_cast<uint8_t>((d->prev_code_lengths[i] + s) & 0xF);
@@ -190,8 +197,8 @@ void load_tables(ArchiveReader* r) {
       const uint32_t n = s == kShortZerosSymbol ? 3 + b.take(3) : 11 + b.take(7);
       i = i + n < total ? i + n : total;  // the working array is zero there already
     }
-    save_position(d, b);
   }
+  save_position(d, b);
 
   if (d->audio_mode) {
     for (uint32_t k = 0; k < d->channel_count; ++k)
@@ -230,37 +237,45 @@ inline void copy_block(uint8_t* dst, const uint8_t* src) {
   std::memcpy(dst, v, N);
 }
 
+// Copies length (at least N) bytes in blocks of N, the last one ending at the
+// end; returns the masked position behind them.
+template <int N>
+inline uint32_t copy_blocks(uint8_t* dst, const uint8_t* src, uint32_t pos, uint32_t length) {
+  uint32_t i = 0;
+  for (; i + N <= length; i += N) copy_block<N>(dst + i, src + i);
+  if (i < length) copy_block<N>(dst + length - N, src + length - N);
+  return (pos + length) & kWindowMask;
+}
+
 // Copies length bytes from distance back to window_pos, as a byte-by-byte
 // copy through the masked window would: overlapping copies repeat the last
 // distance bytes, a distance of 0 or 2^20 leaves every byte as it is. Nothing
 // past the match is written: the window ahead holds the oldest history.
-// Blocks of N bytes are copied only where distance >= N, so each load lies
-// wholly before the bytes it writes or holds bytes already final; the last
-// block may rewrite bytes with the same values. Returns the new (masked)
-// write position.
+// Where neither the source nor the destination crosses the window's end, the
+// bytes go in blocks of N only where the source lies at least N bytes before
+// the destination, or wholly behind it: each load then lies before the bytes
+// it writes or holds bytes already final; the last block may rewrite bytes
+// with the same values. Returns the new (masked) write position.
 inline uint32_t copy_bytes(uint8_t* window, uint32_t pos, uint32_t length, uint32_t distance) {
   distance &= kWindowMask;
   if (distance == 0) return (pos + length) & kWindowMask;
-  if (distance <= pos && pos + length <= kWindowSize) {
+  const uint32_t from = (pos - distance) & kWindowMask;
+  if (pos + length <= kWindowSize && from + length <= kWindowSize) {
+    // The gap between source and destination in memory, as far as blocks go.
+    const uint32_t gap = from < pos ? pos - from : from >= pos + length ? kWindowSize : 0;
     uint8_t* dst = window + pos;
-    const uint8_t* src = dst - distance;
-    if (distance >= 16 && length >= 16) {
-      uint32_t i = 0;
-      for (; i + 16 <= length; i += 16) copy_block<16>(dst + i, src + i);
-      if (i < length) copy_block<16>(dst + length - 16, src + length - 16);
-    } else if (distance >= 8 && length >= 8) {
-      uint32_t i = 0;
-      for (; i + 8 <= length; i += 8) copy_block<8>(dst + i, src + i);
-      if (i < length) copy_block<8>(dst + length - 8, src + length - 8);
-    } else if (distance >= 4 && length >= 4 && length < 8) {
-      copy_block<4>(dst, src);
-      copy_block<4>(dst + length - 4, src + length - 4);
-    } else if (distance == 1) {
+    const uint8_t* src = window + from;
+    if (gap >= 16 && length >= 16) return copy_blocks<16>(dst, src, pos, length);
+    if (gap >= 8 && length >= 8) return copy_blocks<8>(dst, src, pos, length);
+    if (gap >= 4 && length >= 4) return copy_blocks<4>(dst, src, pos, length);
+    if (gap == 1) {
       std::memset(dst, src[0], length);
-    } else {
-      for (uint32_t i = 0; i < length; ++i) dst[i] = src[i];
+      return (pos + length) & kWindowMask;
     }
-    return (pos + length) & kWindowMask;
+    if (gap != 0) {
+      for (uint32_t i = 0; i < length; ++i) dst[i] = src[i];
+      return (pos + length) & kWindowMask;
+    }
   }
   for (uint32_t i = 0; i < length; ++i) {
     window[pos] = window[(pos - distance) & kWindowMask];
@@ -306,62 +321,89 @@ inline uint32_t quiet_limit(uint32_t flushed, uint32_t pos) {
   return limit < kWindowSize ? limit : kWindowSize;
 }
 
+// Bit buffer positions past which a step has to check for a refill (a step
+// starts from at most kMainRefillAt): after a refill the position is at most
+// next * 8 - 56. Up to two literals more may follow a literal within a step's
+// bits while the position stays at most kMainRefillAt.
+constexpr uint32_t kQuietNext = (kMainRefillAt * 8 + 7 + 56) / 8;
+constexpr uint32_t kLiteralRunNext = (kMainRefillAt * 8 + 7 + 56 - 2 * kMaxCodeLength) / 8;
+static_assert(kLiteralRunNext * 8 - 56 + 2 * kMaxCodeLength <= kMainRefillAt * 8 + 7, "literal runs check");
+
 // The main loop: one symbol per step until unpacked_left is negative.
 // Invariants at the top of a step: the bit buffer holds the stream from
-// in_buf's position; window_pos may be 2^20 after a literal. A step whose
-// position lies below quiet (and whose input position is at most
-// kMainRefillAt) needs no masking, refill or flush, so it skips the checks.
-// One refill per step gives at least 56 bits, more than the 51 a step may take.
+// in_buf's position; window_pos may be 2^20 after a literal. Each byte
+// written lowers unpacked_left by one, so unpacked_left is end - 1 - pos
+// (modulo 2^32) between two full checks. A step below limit (the quiet limit,
+// or end) whose bit buffer position is below kQuietNext needs no masking,
+// refill or flush and has unpacked_left >= 0, so it skips the checks.
+// One refill per step gives at least 56 bits, more than the 51 a step takes.
 void run_main_loop(ArchiveReader* r, uint8_t* window) {
   DecoderState* d = &r->decoder;
+  const DecodeTable* main_table = &d->main_table;
   BitBuffer b = bits_at(d);
   uint32_t pos = d->window_pos;
-  uint32_t quiet = 0;        // below it a step is quiet (0: check the next step)
-  int32_t left = r->unpacked_left;
-  int32_t idle_mark = left;  // unpacked_left when the idle count began
+  uint32_t end = pos + static_cast<uint32_t>(r->unpacked_left) + 1;
+  uint32_t limit = 0;        // below it a step is quiet (0: check the next step)
+  int32_t idle_mark = -1;    // unpacked_left when the idle count began
   uint32_t idle = 0;         // steps without output while the input is exhausted
+  auto left = [&] { return static_cast<int32_t>(end - 1 - pos); };
 
   auto match = [&](uint32_t length, uint32_t distance) {
     d->recent_distances[d->recent_index & (kRecentDistances - 1)] = distance;
     d->prev_match_distance = distance;
     d->recent_index += 1;
     d->prev_match_length = length;
-    left -= static_cast<int32_t>(length);
     const uint32_t from = pos;
     pos = copy_bytes(window, pos, length, distance);
-    if (pos < from) quiet = 0;  // wrapped: the room before flushed_pos changed
+    if (pos < from) {  // wrapped: the room before flushed_pos changed
+      end -= kWindowSize;
+      limit = 0;
+    }
   };
   // A step that wrote nothing; true when the entry has to end.
   auto idle_step = [&] {
     if (!d->input_exhausted) return false;
-    if (left != idle_mark) {
-      idle_mark = left;
+    if (left() != idle_mark) {
+      idle_mark = left();
       idle = 0;
     }
     return ++idle >= kMaxIdleSteps;
   };
 
-  while (left >= 0) {
-    if (pos >= quiet || b.position() > kMainRefillAt * 8 + 7) {
-      pos &= kWindowMask;
+  for (;;) {
+    b.refill();
+    if (pos >= limit || b.next > kQuietNext) {
+      if (left() < 0) break;
+      if (pos >= kWindowSize) {
+        pos -= kWindowSize;
+        end -= kWindowSize;
+      }
       if ((b.position() >> 3) > kMainRefillAt) {
         save_position(d, b);
         refill_input(r, false);
         b = bits_at(d);
+        b.refill();
       }
       if (((d->flushed_pos - pos) & kWindowMask) < kFlushRoom && d->flushed_pos != pos) {
         d->window_pos = pos;
         flush_window(r, window);
       }
-      quiet = quiet_limit(d->flushed_pos, pos);
+      const uint32_t quiet = quiet_limit(d->flushed_pos, pos);
+      limit = end - pos < quiet - pos ? end : quiet;
     }
 
-    b.refill();
-    const uint32_t e = take_entry(&d->main_table, &b);
+    const uint32_t e = take_entry(main_table, &b);
     const uint32_t s = entry_value(e);
     if (s < kRepeatSymbol) {
       window[pos++] = static_cast<uint8_t>(s);
-      left -= 1;
+      // Literals that follow within the bits at hand, while each would be a
+      // quiet step.
+      for (int more = 0; more < 2 && pos < limit && b.next <= kLiteralRunNext; ++more) {
+        const uint32_t next = main_table->fast[b.bits >> (64 - kFastBits)];
+        if (next - 1 >= (kRepeatSymbol << kEntryValueShift) - 1) break;  // not a literal, or no table
+        b.skip(next & kEntryLengthMask);
+        window[pos++] = static_cast<uint8_t>(next >> kEntryValueShift);
+      }
     } else if (s >= kMatchSymbol) {
       uint32_t length = kLengthSlots[s - kMatchSymbol].base + kMatchLengthOffset;
       length += b.take((e >> kEntryExtraShift) & 31);
@@ -387,7 +429,7 @@ void run_main_loop(ArchiveReader* r, uint8_t* window) {
   }
   save_position(d, b);
   d->window_pos = pos;
-  r->unpacked_left = left < 0 ? left : -1;  // not negative: ended early by the idle limit
+  r->unpacked_left = left() < 0 ? left() : -1;  // not negative: ended early by the idle limit
 }
 
 }  // namespace
@@ -430,7 +472,7 @@ void build_decode_table(const uint8_t* lengths, DecodeTable* t, uint32_t count) 
       for (uint32_t j = 0; j < step; ++j) t->fast[p + j] = entry;
     }
   }
-  for (; p < kFastSize; ++p) t->fast[p] = 0;
+  for (; p < kFastSize; ++p) t->fast[p] = kLongCodeEntry;
 }
 
 uint32_t decode_bits(const DecodeTable* t, uint32_t bits16, uint32_t* length) {
