@@ -1,18 +1,19 @@
 // Writes the seed corpora of the decoder fuzz targets into two folders:
 // archives (plain, solid, old form, behind an image, with stored entries)
-// built with the writer and the greedy compressor, and pass descriptions of
-// the differential target holding the same compressed entries.
-//   decoder_fuzz_seeds ARCHIVE_FOLDER PASS_FOLDER
+// built with the writer and the compressor, and inputs of the round-trip
+// target holding the same files.
+//   decoder_fuzz_seeds ARCHIVE_FOLDER ROUNDTRIP_FOLDER
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "archive/writer.h"
-#include "tests/greedy_packer.h"
+#include "archive/pack20.h"
 
 namespace {
 
-using vxtest::Bytes;
+using Bytes = std::vector<uint8_t>;
 
 Bytes pseudo_text(std::size_t n, uint32_t seed) {
   static const char* words[] = {"setup ", "install ", "the ", "file ", "window ", "program ", "\r\n", "data "};
@@ -41,9 +42,20 @@ void write(const std::string& path, const Bytes& bytes) {
   std::fclose(f);
 }
 
+std::vector<Bytes> pack(const std::vector<Bytes>& files, bool solid, int level) {
+  Packer* packer = create_packer(level);
+  std::vector<Bytes> packed(files.size());
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    bool continued = false;
+    pack_entry(packer, files[i].data(), static_cast<uint32_t>(files[i].size()), solid, &packed[i], &continued);
+  }
+  destroy_packer(packer);
+  return packed;
+}
+
 Bytes archive(const std::vector<Bytes>& files, bool solid, ArchiveForm form, std::size_t image, bool stored_first,
-              const vxtest::PackOptions& options) {
-  const std::vector<Bytes> packed = vxtest::greedy_pack(files, solid, options);
+              int level) {
+  const std::vector<Bytes> packed = pack(files, solid, level);
   ArchiveWriter w;
   w.bytes.assign(image, 0x90);
   if (form == ArchiveForm::kOld) {
@@ -61,7 +73,7 @@ Bytes archive(const std::vector<Bytes>& files, bool solid, ArchiveForm form, std
       add_stored_entry(&w, header, files[i].data(), static_cast<uint32_t>(files[i].size()));
       continue;
     }
-    header.method = 0x33;
+    header.method = pack_method(level);
     header.unp_ver = 20;
     header.unp_size = static_cast<uint32_t>(files[i].size());
     header.file_crc = entry_checksum(form, files[i].data(), files[i].size());
@@ -72,17 +84,10 @@ Bytes archive(const std::vector<Bytes>& files, bool solid, ArchiveForm form, std
   return w.bytes;
 }
 
-Bytes pass(const std::vector<Bytes>& files, bool solid, const vxtest::PackOptions& options) {
-  const std::vector<Bytes> packed = vxtest::greedy_pack(files, solid, options);
-  Bytes out;
-  out.push_back(static_cast<uint8_t>(files.size() - 1));
-  for (std::size_t i = 0; i < files.size(); ++i) {
-    const uint32_t n = static_cast<uint32_t>(files[i].size());
-    const uint32_t p = static_cast<uint32_t>(packed[i].size());
-    out.insert(out.end(), {uint8_t(n), uint8_t(n >> 8), uint8_t(n >> 16), uint8_t(p), uint8_t(p >> 8),
-                           uint8_t(solid && i > 0)});
-    out.insert(out.end(), packed[i].begin(), packed[i].end());
-  }
+// The files in equal parts behind the three header bytes (round-trip target).
+Bytes roundtrip_input(const std::vector<Bytes>& files, bool solid, int level) {
+  Bytes out = {static_cast<uint8_t>((level - 1) | (solid ? 8 : 0) | (files.size() - 1) << 4), 0x10, 0x27};
+  for (const Bytes& f : files) out.insert(out.end(), f.begin(), f.begin() + std::min<std::size_t>(f.size(), 1500));
   return out;
 }
 
@@ -90,22 +95,21 @@ Bytes pass(const std::vector<Bytes>& files, bool solid, const vxtest::PackOption
 
 int main(int argc, char** argv) {
   if (argc != 3) {
-    std::fprintf(stderr, "usage: decoder_fuzz_seeds ARCHIVE_FOLDER PASS_FOLDER\n");
+    std::fprintf(stderr, "usage: decoder_fuzz_seeds ARCHIVE_FOLDER ROUNDTRIP_FOLDER\n");
     return 2;
   }
   const std::string archives = argv[1];
-  const std::string passes = argv[2];
+  const std::string roundtrips = argv[2];
   int n = 0;
   for (uint32_t seed = 1; seed <= 6; ++seed) {
     const std::vector<Bytes> files = {pseudo_text(200 + seed * 300, seed), pseudo_binary(100 + seed * 500, seed),
                                       pseudo_text(seed * 40, seed + 7)};
-    vxtest::PackOptions options;
-    options.block_symbols = seed % 2 ? 64 : 1024;
+    const int level = 1 + static_cast<int>(seed % 5);
     const bool solid = seed % 2 == 0;
     const ArchiveForm form = seed == 3 ? ArchiveForm::kOld : ArchiveForm::kMarked;
     write(archives + "/seed" + std::to_string(n) + ".rar",
-          archive(files, solid, form, seed == 4 ? 300 : 0, seed == 5, options));
-    write(passes + "/seed" + std::to_string(n) + ".pass", pass(files, solid, options));
+          archive(files, solid, form, seed == 4 ? 300 : 0, seed == 5, level));
+    write(roundtrips + "/seed" + std::to_string(n) + ".bin", roundtrip_input(files, solid, level));
     ++n;
   }
   return 0;
