@@ -20,9 +20,9 @@
 #include <vector>
 
 #include "archive/extract.h"
-#include "archive/pack20.h"
 #include "archive/unpack20.h"
-#include "archive/writer.h"
+#include "packer/pack20.h"
+#include "packer/writer.h"
 
 namespace {
 

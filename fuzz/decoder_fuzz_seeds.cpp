@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "archive/writer.h"
-#include "archive/pack20.h"
+#include "packer/pack20.h"
+#include "packer/writer.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 
 #include <unistd.h>
 
-#include "archive/pack20.h"
+#include "packer/pack20.h"
 #include "tests/decode_harness.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {

@@ -5,7 +5,7 @@
 // symbol, output is deterministic, and matches reach across the whole window.
 #include <gtest/gtest.h>
 
-#include "archive/pack20.h"
+#include "packer/pack20.h"
 #include "archive/unpack20.h"
 #include "tests/decode_harness.h"
 #include "tests/test_support.h"

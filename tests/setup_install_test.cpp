@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "archive/extract.h"
-#include "archive/writer.h"
+#include "packer/writer.h"
 #include "setup/destination.h"
 #include "setup/install.h"
 #include "setup/main.h"

@@ -6,8 +6,8 @@
 #include <map>
 
 #include "archive/extract.h"
-#include "archive/pack20.h"
-#include "archive/writer.h"
+#include "packer/pack20.h"
+#include "packer/writer.h"
 #include "tests/test_support.h"
 
 namespace {

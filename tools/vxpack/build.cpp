@@ -13,8 +13,8 @@
 
 #include "archive/checksum.h"
 #include "archive/extract.h"
-#include "archive/pack20.h"
-#include "archive/writer.h"
+#include "packer/pack20.h"
+#include "packer/writer.h"
 #include "tools/vxpack/archive_view.h"
 #include "tools/vxpack/commands.h"
 #include "tools/vxpack/package.h"
