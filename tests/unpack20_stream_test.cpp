@@ -19,16 +19,15 @@ struct Stream {
   Bytes bytes;
   pack20::BitWriter bits{&bytes};
   pack20::BlockCode code{};
-  uint8_t previous[kTableLengths] = {};
   Bytes out;
 
-  // A table read in the compressor's form; by default every symbol has a
-  // code: 9 bits in the main table, 6 for distances, 5 for lengths.
-  void tables(int main_bits = 9) {
-    for (int i = 0; i < kTableLengths; ++i) code.lengths[i] = i < kDistanceBase ? main_bits : i < kRepLengthBase ? 6 : 5;
+  // A first table read, in the compressor's form: every symbol has a code,
+  // 9 bits in the main table, 6 for distances, 5 for lengths.
+  void tables() {
+    static const uint8_t kNone[kTableLengths] = {};
+    for (int i = 0; i < kTableLengths; ++i) code.lengths[i] = i < kDistanceBase ? 9 : i < kRepLengthBase ? 6 : 5;
     pack20::finish_block_code(&code);
-    pack20::write_table(&bits, code.lengths, previous);
-    std::copy(code.lengths, code.lengths + kTableLengths, previous);
+    pack20::write_table(&bits, code.lengths, kNone);
   }
   void symbol(uint32_t s) { bits.put(code.codes[s], code.lengths[s]); }
   void slot(int base, const pack20::Slot& s) {
@@ -95,7 +94,9 @@ TEST(DecodeTable, LookupAgreesWithLimitsOnEveryValue) {
   }
 }
 
-// Every kind of match, with the length it has to come out with.
+// Every kind of match, with the length it has to come out with. Before any
+// match, symbol 256 copies nothing at distance 0 (yet enters the ring), and a
+// recent distance still 0 leaves the window's bytes (zeros) as they are.
 TEST(Stream, MatchLengthsAndDistances) {
   enum Kind { kNew, kRep, kShort, kRepeat };
   const struct {
@@ -116,6 +117,10 @@ TEST(Stream, MatchLengthsAndDistances) {
   };
   Stream s;
   s.tables();
+  s.literal('x');
+  s.symbol(kRepeatSymbol);
+  s.rep_match(3, 0);
+  s.copy(2, 0);
   // More than 0x40000 bytes of history to reach into.
   for (int i = 0; i < 251; ++i) s.literal(static_cast<uint8_t>(i * 7));
   while (s.out.size() < 0x41000) {
@@ -135,31 +140,17 @@ TEST(Stream, MatchLengthsAndDistances) {
   EXPECT_TRUE(s.decode(pass) == s.out);
 }
 
-// Before any match, symbol 256 copies nothing at distance 0 yet enters the
-// ring; a recent distance still 0 leaves the window's bytes (zeros) as they are.
-TEST(Stream, RepeatsBeforeAnyMatch) {
-  Stream s;
-  s.tables();
-  s.literal('x');
-  s.symbol(kRepeatSymbol);
-  s.rep_match(3, 0);
-  s.copy(2, 0);
-  s.literal('y');
-  vxtest::TempDir dir;
-  vxtest::DecodePass pass(dir.path());
-  EXPECT_EQ(s.decode(pass), Bytes({'x', 0, 0, 'y'}));
-  EXPECT_EQ(pass.state().recent_index, 2u);
-}
-
 // Table reads written bit by bit: a run of 16 at the first position repeats
-// a zero, a run of 16 stops at the table's end, and the change form adds to
-// the previous lengths modulo 16 (1 + 13 = 14).
+// a zero, a run of 16 stops at the table's end, the change form adds to the
+// previous lengths modulo 16 (1 + 13 = 14); after an audio header the main
+// table stays, and the end-of-entry check reads tables on symbol 256 of the
+// channel table.
 TEST(Stream, CodeLengthRunsAndChanges) {
   const uint8_t cl[kCodeLengthSymbols] = {3, 3, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 3, 0, 0, 2, 0, 2};
   uint16_t cl_codes[kCodeLengthSymbols] = {};
   pack20::build_codes(cl, kCodeLengthSymbols, cl_codes);
-  auto table = [&](Stream& s, uint32_t header, const std::vector<std::pair<uint32_t, uint32_t>>& steps) {
-    s.bits.put(header, 2);
+  auto table = [&](Stream& s, uint32_t header, int header_bits, const std::vector<std::pair<uint32_t, uint32_t>>& steps) {
+    s.bits.put(header, header_bits);
     for (uint8_t l : cl) s.bits.put(l, 4);
     for (const auto& [symbol, extra] : steps) {
       s.bits.put(cl_codes[symbol], cl[symbol]);
@@ -174,7 +165,7 @@ TEST(Stream, CodeLengthRunsAndChanges) {
   };
   // 'a' 1, 'b' 2, 269 2, and 371..373 1 (the 16 run of six stops at 374).
   Stream first;
-  table(first, 0, {{16, 0}, {18, 83}, {1, 0}, {2, 0}, {18, 127}, {18, 21}, {2, 0}, {18, 90}, {1, 0}, {16, 3}});
+  table(first, 0, 2, {{16, 0}, {18, 83}, {1, 0}, {2, 0}, {18, 127}, {18, 21}, {2, 0}, {18, 90}, {1, 0}, {16, 3}});
   main_code({{'a', 1}, {'b', 2}, {kTableChangeSymbol, 2}}, first);
   first.literal('a');
   first.literal('b');
@@ -187,7 +178,7 @@ TEST(Stream, CodeLengthRunsAndChanges) {
   Stream second;
   second.code = first.code;
   second.symbol(kTableChangeSymbol);
-  table(second, kHeaderChanges, {{18, 86}, {13, 0}, {0, 0}, {18, 127}, {18, 21}, {0, 0}, {18, 93}});
+  table(second, kHeaderChanges, 2, {{18, 86}, {13, 0}, {0, 0}, {18, 127}, {18, 21}, {0, 0}, {18, 93}});
   main_code({{'a', 14}, {'b', 2}, {kTableChangeSymbol, 2}}, second);
   second.literal('b');
   second.literal('a');
@@ -195,6 +186,21 @@ TEST(Stream, CodeLengthRunsAndChanges) {
   EXPECT_EQ(prev['a'], 14);
   EXPECT_EQ(prev['b'], 2);
   EXPECT_EQ(prev[373], 0);
+
+  Stream third;
+  third.code = second.code;
+  third.symbol(kTableChangeSymbol);
+  table(third, kHeaderAudio << 2 | 1, 4, {{1, 0}, {18, 127}, {18, 106}, {1, 0}, {18, 127}, {18, 108}});
+  third.literal('b');
+  third.bits.put(1, 1);  // 256 in channel table 0
+  table(third, 0, 2, {{18, 88}, {1, 0}, {18, 127}, {18, 125}});
+  EXPECT_EQ(third.decode(pass, true), vxtest::bytes_of("b"));
+  EXPECT_EQ(pass.state().channel_count, 2u);
+  Stream fourth;
+  main_code({{'c', 1}}, fourth);
+  fourth.literal('c');
+  fourth.literal('c');
+  EXPECT_EQ(fourth.decode(pass, true), vxtest::bytes_of("cc"));
 }
 
 // What random bytes and damaged compressor output decode to, in short solid
