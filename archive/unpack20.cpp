@@ -23,6 +23,7 @@ constexpr uint32_t kKeptBytes = 32;                 // a refill keeps the last 3
 constexpr uint32_t kRefillBytes = kInputBufferSize - kKeptBytes;
 constexpr uint32_t kFlushRoom = 270;                // more than the longest match (260)
 constexpr uint32_t kMaxStepBits = 51;
+static_assert(kMaxStepBits <= 56, "one bit buffer refill serves a main-loop step");
 // A bit buffer loads eight bytes at the byte after its last whole byte; at
 // the last position a main step starts from, that stays inside in_buf.
 static_assert(kMainRefillAt + 8 + 8 <= kInputBufferSize, "main step loads stay in in_buf");
