@@ -15,9 +15,10 @@ inline constexpr uint32_t kInputBufferSize = 8192;
 // ever used.
 inline constexpr uint32_t kInputPadding = 16;
 
-// The lookup table built beside the limits: indexed by the next kFastBits bits
-// of the stream, each entry holds what the code found there stands for:
-//   bits 0..4    its code length; 0: the code is longer than kFastBits (or
+// The lookup table built beside the limits: indexed by the next fast_bits
+// (count) bits of the stream, each entry holds what the code found there
+// stands for:
+//   bits 0..4    its code length; 0: the code is longer than that (or
 //                the table was never built), the limits decide
 //   bits 5..9    extra bits that follow the symbol
 //   bits 10..31  the value: a distance (base + 1) in the distance table, a
@@ -26,10 +27,15 @@ inline constexpr uint32_t kInputPadding = 16;
 //                carry their length slot's extra bits
 inline constexpr int kFastBits = 11;
 inline constexpr uint32_t kFastSize = 1u << kFastBits;
+// The small alphabets use shorter lookups: they are rebuilt with every table
+// change, and most of their codes are short.
+inline constexpr int fast_bits(uint32_t count) {
+  return count == kDistanceSymbols ? 9 : count == kRepLengthSymbols ? 8 : count == kCodeLengthSymbols ? 7 : kFastBits;
+}
 inline constexpr uint32_t kEntryLengthMask = 31;
 inline constexpr uint32_t kEntryExtraShift = 5;
 inline constexpr uint32_t kEntryValueShift = 10;
-static_assert(kFastBits >= 1 && kFastBits <= 14, "codes of up to 14 bits are found through the limits");
+static_assert(fast_bits(kCodeLengthSymbols) >= 1 && kFastBits <= 14, "codes of up to 14 bits are found through the limits");
 static_assert(kWindowSize < (1u << (32 - kEntryValueShift)), "an entry holds any distance");
 
 // One canonical Huffman code, described by its left-aligned limits.
@@ -38,7 +44,7 @@ struct DecodeTable {
   uint32_t limit[16];                 // left-aligned 16-bit bound per code length
   uint32_t start[16];                 // index in symbols of the first code of a length
   uint16_t symbols[kMainSymbols];     // symbols sorted by code length, then number
-  uint32_t fast[kFastSize];           // the entry of each kFastBits-bit prefix
+  uint32_t fast[kFastSize];           // the entry of each fast_bits(count)-bit prefix
 };
 
 struct DecoderState {

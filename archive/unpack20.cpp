@@ -126,18 +126,20 @@ inline uint32_t canonical_symbol(const DecodeTable* t, uint32_t bits16, uint32_t
   return t->symbols[k];
 }
 
-// The entry of a prefix that starts a code longer than kFastBits: length 0,
+// The entry of a prefix that starts a code longer than the lookup: length 0,
 // and a value above every literal.
 constexpr uint32_t kLongCodeEntry = ~0u << kEntryValueShift;
 
-// Decodes the next symbol and removes its code from the bits; returns its
-// entry. A prefix without an entry holds a code longer than kFastBits, so the
-// limits are searched from there on.
+// Decodes the next symbol of a table of count symbols and removes its code
+// from the bits; returns its entry. A prefix without an entry holds a longer
+// code than the lookup, so the limits are searched from there on.
+template <uint32_t count>
 inline uint32_t take_entry(const DecodeTable* t, BitBuffer* b) {
-  uint32_t e = t->fast[b->bits >> (64 - kFastBits)];
+  constexpr int bits = fast_bits(count);
+  uint32_t e = t->fast[b->bits >> (64 - bits)];
   if ((e & kEntryLengthMask) == 0) {
     uint32_t L;
-    const uint32_t s = canonical_symbol(t, static_cast<uint32_t>(b->bits >> 48), kFastBits + 1, &L);
+    const uint32_t s = canonical_symbol(t, static_cast<uint32_t>(b->bits >> 48), bits + 1, &L);
     e = entry_for(t->count, s, L);
   }
   b->skip(e & kEntryLengthMask);
@@ -188,7 +190,7 @@ void load_tables(ArchiveReader* r) {
       b = bits_at(d);
     }
     b.refill();
-    const uint32_t s = entry_value(take_entry(&d->code_length_table, &b));
+    const uint32_t s = entry_value(take_entry<kCodeLengthSymbols>(&d->code_length_table, &b));
     if (s < kRepeatLengthSymbol) {
       lengths[i] = static_cast<uint8_t>((d->prev_code_lengths[i] + s) & 0xF);
       ++i;
@@ -290,7 +292,7 @@ void read_trailing_tables(ArchiveReader* r) {
   if (d->in_valid < d->in_pos + 5) return;
   BitBuffer b = bits_at(d);
   const bool audio = d->audio_mode != 0;
-  const uint32_t s = entry_value(take_entry(audio ? d->channel_tables[d->current_channel] : &d->main_table, &b));
+  const uint32_t s = entry_value(take_entry<kMainSymbols>(audio ? d->channel_tables[d->current_channel] : &d->main_table, &b));
   save_position(d, b);
   if (s == (audio ? kRepeatSymbol : kTableChangeSymbol)) load_tables(r);
 }
@@ -393,14 +395,14 @@ void run_main_loop(ArchiveReader* r, uint8_t* window) {
       limit = end - pos < quiet - pos ? end : quiet;
     }
 
-    const uint32_t e = take_entry(main_table, &b);
+    const uint32_t e = take_entry<kMainSymbols>(main_table, &b);
     const uint32_t s = entry_value(e);
     if (s < kRepeatSymbol) {
       window[pos++] = static_cast<uint8_t>(s);
       // Literals that follow within the bits at hand, while each would be a
       // quiet step.
       for (int more = 0; more < 2 && pos < limit && b.next <= kLiteralRunNext; ++more) {
-        const uint32_t next = main_table->fast[b.bits >> (64 - kFastBits)];
+        const uint32_t next = main_table->fast[b.bits >> (64 - fast_bits(kMainSymbols))];
         if (next - 1 >= (kRepeatSymbol << kEntryValueShift) - 1) break;  // not a literal, or no table
         b.skip(next & kEntryLengthMask);
         window[pos++] = static_cast<uint8_t>(next >> kEntryValueShift);
@@ -408,7 +410,7 @@ void run_main_loop(ArchiveReader* r, uint8_t* window) {
     } else if (s >= kMatchSymbol) {
       uint32_t length = kLengthSlots[s - kMatchSymbol].base + kMatchLengthOffset;
       length += b.take((e >> kEntryExtraShift) & 31);
-      const uint32_t distance = take_value(take_entry(&d->distance_table, &b), &b);
+      const uint32_t distance = take_value(take_entry<kDistanceSymbols>(&d->distance_table, &b), &b);
       match(length + match_length_bonus(distance), distance);
     } else if (s == kTableChangeSymbol) {
       save_position(d, b);
@@ -421,7 +423,7 @@ void run_main_loop(ArchiveReader* r, uint8_t* window) {
     } else if (s >= kRepSymbol) {
       const uint32_t back = s - kRepeatSymbol;  // 1: the latest distance
       const uint32_t distance = d->recent_distances[(d->recent_index - back) & (kRecentDistances - 1)];
-      const uint32_t length = take_value(take_entry(&d->rep_length_table, &b), &b);
+      const uint32_t length = take_value(take_entry<kRepLengthSymbols>(&d->rep_length_table, &b), &b);
       match(length + rep_length_bonus(distance), distance);
     } else {  // kRepeatSymbol
       match(d->prev_match_length, d->prev_match_distance);
@@ -458,22 +460,23 @@ void build_decode_table(const uint8_t* lengths, DecodeTable* t, uint32_t count) 
   }
   t->count = count;
 
-  // The lookup table. Codes of length L <= kFastBits take the prefixes from
-  // limit[L - 1] to limit[L] (in units of 2^(16 - kFastBits)): every limit up
-  // to kFastBits is a multiple of 2^(16 - kFastBits), or capped at 0xFFFF,
-  // which lies above every value with the lowest bit clear. Each code fills
-  // 2^(kFastBits - L) entries; an index at or past count gives symbols[0].
-  constexpr uint32_t shift = 16 - kFastBits;
+  // The lookup table. Codes of length L <= bits take the prefixes from
+  // limit[L - 1] to limit[L] (in units of 2^(16 - bits)): every limit up to
+  // bits is a multiple of 2^(16 - bits), or capped at 0xFFFF, which lies
+  // above every value with the lowest bit clear. Each code fills
+  // 2^(bits - L) entries; an index at or past count gives symbols[0].
+  const uint32_t bits = fast_bits(count);
+  const uint32_t size = 1u << bits;
   uint32_t p = 0;
-  for (uint32_t L = 1; L <= static_cast<uint32_t>(kFastBits) && p < kFastSize; ++L) {
-    const uint32_t end = (t->limit[L] == 0xFFFF ? 0x10000u : t->limit[L]) >> shift;
-    const uint32_t step = 1u << (kFastBits - L);
+  for (uint32_t L = 1; L <= bits && p < size; ++L) {
+    const uint32_t end = (t->limit[L] == 0xFFFF ? 0x10000u : t->limit[L]) >> (16 - bits);
+    const uint32_t step = 1u << (bits - L);
     for (uint32_t k = t->start[L]; p < end; p += step, ++k) {
       const uint32_t entry = entry_for(count, t->symbols[k < count ? k : 0], L);
       for (uint32_t j = 0; j < step; ++j) t->fast[p + j] = entry;
     }
   }
-  for (; p < kFastSize; ++p) t->fast[p] = kLongCodeEntry;
+  for (; p < size; ++p) t->fast[p] = kLongCodeEntry;
 }
 
 uint32_t decode_bits(const DecodeTable* t, uint32_t bits16, uint32_t* length) {
