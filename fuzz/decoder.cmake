@@ -24,4 +24,4 @@ target_link_libraries(decoder_roundtrip_fuzz PRIVATE vx_fuzz_testkit)
 target_link_options(decoder_roundtrip_fuzz PRIVATE -fsanitize=fuzzer)
 
 add_executable(decoder_fuzz_seeds decoder_fuzz_seeds.cpp)
-target_link_libraries(decoder_fuzz_seeds PRIVATE vx_fuzz_testkit)
+target_link_libraries(decoder_fuzz_seeds PRIVATE vx_archive_writer)

@@ -1,9 +1,9 @@
 // Writes the seed corpora of the decoder fuzz targets into two folders:
-// archives (plain, solid, old form, behind an image, with stored entries)
-// built with the writer and the compressor, and inputs of the round-trip
-// target holding the same files.
+// archives (plain, solid, old form, behind an image, with stored entries and
+// with directory and volume-label entries that carry data) built with the
+// writer and the compressor, and inputs of the round-trip target holding the
+// same files.
 //   decoder_fuzz_seeds ARCHIVE_FOLDER ROUNDTRIP_FOLDER
-#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -15,22 +15,17 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-Bytes pseudo_text(std::size_t n, uint32_t seed) {
+// Text-like (even seeds) or binary-like bytes.
+Bytes pseudo_data(std::size_t n, uint32_t seed) {
   static const char* words[] = {"setup ", "install ", "the ", "file ", "window ", "program ", "\r\n", "data "};
   Bytes out;
   while (out.size() < n) {
     seed = seed * 1103515245u + 12345u;
-    const char* w = words[(seed >> 16) % 8];
-    for (const char* c = w; *c && out.size() < n; ++c) out.push_back(static_cast<uint8_t>(*c));
-  }
-  return out;
-}
-
-Bytes pseudo_binary(std::size_t n, uint32_t seed) {
-  Bytes out(n);
-  for (std::size_t i = 0; i < n; ++i) {
-    seed = seed * 1103515245u + 12345u;
-    out[i] = (seed >> 24) < 64 ? static_cast<uint8_t>(seed >> 16) : static_cast<uint8_t>(i / 64);
+    if (seed % 2) {
+      out.push_back((seed >> 24) < 64 ? static_cast<uint8_t>(seed >> 16) : static_cast<uint8_t>(out.size() / 64));
+      continue;
+    }
+    for (const char* c = words[(seed >> 16) % 8]; *c && out.size() < n; ++c) out.push_back(static_cast<uint8_t>(*c));
   }
   return out;
 }
@@ -42,55 +37,6 @@ void write(const std::string& path, const Bytes& bytes) {
   std::fclose(f);
 }
 
-std::vector<Bytes> pack(const std::vector<Bytes>& files, bool solid, int level) {
-  Packer* packer = create_packer(level);
-  std::vector<Bytes> packed(files.size());
-  for (std::size_t i = 0; i < files.size(); ++i) {
-    bool continued = false;
-    pack_entry(packer, files[i].data(), static_cast<uint32_t>(files[i].size()), solid, &packed[i], &continued);
-  }
-  destroy_packer(packer);
-  return packed;
-}
-
-Bytes archive(const std::vector<Bytes>& files, bool solid, ArchiveForm form, std::size_t image, bool stored_first,
-              int level) {
-  const std::vector<Bytes> packed = pack(files, solid, level);
-  ArchiveWriter w;
-  w.bytes.assign(image, 0x90);
-  if (form == ArchiveForm::kOld) {
-    if (w.bytes.size() < 32) w.bytes.resize(32, 0x90);
-    w.bytes[28] = 'R';
-    w.bytes[29] = 'S';
-    w.bytes[30] = 'F';
-    w.bytes[31] = 'X';
-  }
-  begin_archive(&w, form);
-  for (std::size_t i = 0; i < files.size(); ++i) {
-    EntrySpec header;
-    header.name = "dir\\file" + std::to_string(i) + ".bin";
-    if (i == 0 && stored_first) {
-      add_stored_entry(&w, header, files[i].data(), static_cast<uint32_t>(files[i].size()));
-      continue;
-    }
-    header.method = pack_method(level);
-    header.unp_ver = 20;
-    header.unp_size = static_cast<uint32_t>(files[i].size());
-    header.file_crc = entry_checksum(form, files[i].data(), files[i].size());
-    if (solid && i > 0) header.head_flags |= kFlagSolid;
-    add_entry(&w, header, packed[i].data(), static_cast<uint32_t>(packed[i].size()));
-  }
-  end_archive(&w);
-  return w.bytes;
-}
-
-// The files in equal parts behind the three header bytes (round-trip target).
-Bytes roundtrip_input(const std::vector<Bytes>& files, bool solid, int level) {
-  Bytes out = {static_cast<uint8_t>((level - 1) | (solid ? 8 : 0) | (files.size() - 1) << 4), 0x10, 0x27};
-  for (const Bytes& f : files) out.insert(out.end(), f.begin(), f.begin() + std::min<std::size_t>(f.size(), 1500));
-  return out;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -98,19 +44,50 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: decoder_fuzz_seeds ARCHIVE_FOLDER ROUNDTRIP_FOLDER\n");
     return 2;
   }
-  const std::string archives = argv[1];
-  const std::string roundtrips = argv[2];
-  int n = 0;
   for (uint32_t seed = 1; seed <= 6; ++seed) {
-    const std::vector<Bytes> files = {pseudo_text(200 + seed * 300, seed), pseudo_binary(100 + seed * 500, seed),
-                                      pseudo_text(seed * 40, seed + 7)};
-    const int level = 1 + static_cast<int>(seed % 5);
+    const std::vector<Bytes> files = {pseudo_data(200 + seed * 300, seed), pseudo_data(100 + seed * 500, seed + 1),
+                                      pseudo_data(seed * 40, seed + 7)};
     const bool solid = seed % 2 == 0;
     const ArchiveForm form = seed == 3 ? ArchiveForm::kOld : ArchiveForm::kMarked;
-    write(archives + "/seed" + std::to_string(n) + ".rar",
-          archive(files, solid, form, seed == 4 ? 300 : 0, seed == 5, level));
-    write(roundtrips + "/seed" + std::to_string(n) + ".bin", roundtrip_input(files, solid, level));
-    ++n;
+    Packer* packer = create_packer(1 + seed % 5);
+    ArchiveWriter w;
+    w.bytes.assign(seed == 4 ? 300 : 0, 0x90);
+    begin_archive(&w, form);
+    // Round-trip input: level, solid bit and file count, a declared size, the files.
+    Bytes roundtrip = {static_cast<uint8_t>(seed % 5 | (solid ? 8 : 0) | 2 << 4), 0x10, 0x27};
+    for (std::size_t i = 0; i < files.size(); ++i) {
+      EntrySpec header;
+      header.name = "dir\\file" + std::to_string(i) + ".bin";
+      const uint32_t n = static_cast<uint32_t>(files[i].size());
+      if (i == 0 && seed == 5) {
+        add_stored_entry(&w, header, files[i].data(), n);
+        continue;
+      }
+      Bytes packed;
+      bool continued = false;
+      pack_entry(packer, files[i].data(), n, solid, &packed, &continued);
+      header.method = pack_method(1 + seed % 5);
+      header.unp_size = n;
+      header.file_crc = entry_checksum(form, files[i].data(), n);
+      if (continued) header.head_flags |= kFlagSolid;
+      add_entry(&w, header, packed.data(), static_cast<uint32_t>(packed.size()));
+      roundtrip.insert(roundtrip.end(), files[i].begin(), files[i].end());
+    }
+    // A directory and a volume label that carry data, which the walk passes over.
+    EntrySpec folder;
+    folder.name = "dir";
+    folder.head_flags = kFlagDirectoryMask;
+    folder.file_attr = kAttrDirectory;
+    add_entry(&w, folder, files[2].data(), static_cast<uint32_t>(files[2].size()));
+    EntrySpec label;
+    label.name = "LABEL";
+    label.file_attr = kAttrVolumeLabel;
+    add_entry(&w, label, files[2].data(), static_cast<uint32_t>(files[2].size() / 2));
+    end_archive(&w);
+    destroy_packer(packer);
+    const std::string name = "/seed" + std::to_string(seed);
+    write(argv[1] + name + ".rar", w.bytes);
+    write(argv[2] + name + ".bin", roundtrip);
   }
   return 0;
 }

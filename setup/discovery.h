@@ -14,17 +14,18 @@
 // for an entry name that cannot be installed as itself; it sets
 // setup_state->unsafe_entry_name.
 int32_t discovery_callback(WideChar* name, const uint8_t* data, uint32_t size, void* user);
-// Title, title label (with its font) and Group from FILE_ID.DIZ.
+// Title, title label (with its font), Group and version from FILE_ID.DIZ.
 void read_description(HWND dialog, const char* text);
-// ID, Group, Class and Exe from an .INF text.
+// ID, Group, Class, Exe and Publisher from an .INF text.
 void read_install_keys(const char* text);
 // Adds the pack's language to list 1010 unless an item has its code already.
 void read_language_pack(HWND dialog, const uint8_t* data, uint32_t size, const WideChar* name);
 // Creates the title label's font once and gives it to the label.
 void set_title_font(HWND dialog);
-// Thread body: sends WM_DESTROY to every top-level window of the class named
-// by argument (a heap copy that the thread releases) that another process
-// owns, until none is left; returns 0.
+// Thread body: asks every top-level window of the class named by argument (a
+// heap copy that the thread releases) that another process owns to close
+// (WM_CLOSE, posted once per window) and waits for each to go; returns 0 when
+// none is left.
 DWORD WINAPI close_running_instances(void* argument);
 // Starts close_running_instances for window_class; its handle is not kept.
 void start_closing_thread(const char* window_class);
