@@ -20,18 +20,26 @@ namespace {
 constexpr int kDestinationLength = 257;  // characters taken from the destination field
 constexpr int kJoinedCapacity = 264;     // a folder with a file name joined on
 constexpr DWORD kCannotMake = 82;        // ERROR_CANNOT_MAKE
+constexpr DWORD kRepaintEvery = 50;      // ms between repaints of the status line during a pass
 
 // True when the language list holds the code with its check box clear.
-bool language_unchecked(HWND list, LanguageCode code) {
-  if (list == nullptr || code == 0) return false;
+bool language_unchecked(HWND dialog, LanguageCode code) {
+  if (code == 0) return false;
+  HWND list = GetDlgItem(dialog, IDC_LANGUAGES);
+  if (list == nullptr) return false;
   const int index = find_language_item(list, code);
   if (index < 0) return false;
   const UINT state = static_cast<UINT>(SendMessageW(list, LVM_GETITEMSTATE, index, LVIS_STATEIMAGEMASK));
   return state >> 12 == 1;
 }
 
-int install_pass(InstallJob* job) {
+// Starts a pass into destination; fresh tells that the run has just created
+// that folder, so that it holds nothing but what the pass writes.
+int install_pass(InstallJob* job, bool fresh) {
   job->refused = 0;
+  job->status = GetDlgItem(job->dialog, IDC_STATUS);
+  job->fresh_folder = fresh;
+  for (uint32_t& word : job->name_bits) word = 0;
   const int result = extract_archive(setup_state->setup_path, install_entry, job);
   return job->refused != 0 ? job->refused : result;
 }
@@ -46,8 +54,7 @@ int install_through_temp_folder(InstallJob* job) {
   join_path(job->destination + name_offset(job->destination), staging, kJoinedCapacity);
   copy_text(job->destination, job->final_destination, kPathCapacity);
   copy_text(staging, job->destination, kPathCapacity);
-  create_folder_tree(job->destination);
-  return install_pass(job);
+  return install_pass(job, create_folder_tree(job->destination) == 0);
 }
 
 // Moves everything in the staging folder into the final destination, merging
@@ -84,6 +91,44 @@ void show_success(HWND dialog, const WideChar* group) {
   show_message(dialog, text, caption, MB_ICONINFORMATION);
 }
 
+// Whether a file of this name may be in the pass's folder already. In a fresh
+// folder only an earlier entry of the pass can have put it there: the names
+// written are kept as two bits each of their key, and a name whose bits are
+// both set already is looked up (a bit shared by chance costs one look).
+bool may_exist(InstallJob* job, const WideChar* file) {
+  if (!job->fresh_folder) return true;
+  const uint32_t key = file_name_key(file);
+  if (key == 0) {
+    // Another spelling of an earlier name, by rules beyond the key's: from
+    // here on every name is looked up.
+    job->fresh_folder = false;
+    return true;
+  }
+  const uint32_t bits[2] = {key & (kNameBitWords * 32 - 1), (key >> 16) & (kNameBitWords * 32 - 1)};
+  bool seen = true;
+  for (uint32_t bit : bits) {
+    uint32_t& word = job->name_bits[bit / 32];
+    if ((word & (1u << (bit % 32))) == 0) seen = false;
+    word |= 1u << (bit % 32);
+  }
+  return seen;
+}
+
+// Shows the path in the status line. The text changes for every file, but
+// goes in through the default window procedure: the static control's own
+// handler paints at once, and a repaint per file costs more than writing a
+// small file. The line is repainted at most every kRepaintEvery ms.
+void show_status(InstallJob* job, const WideChar* path) {
+  if (job->status == nullptr) return;
+  DefWindowProcW(job->status, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path));
+  const DWORD now = GetTickCount();
+  if (now - job->last_repaint >= kRepaintEvery) {
+    job->last_repaint = now;
+    InvalidateRect(job->status, nullptr, TRUE);
+    UpdateWindow(job->status);
+  }
+}
+
 }  // namespace
 
 int32_t install_entry(WideChar* name, const uint8_t*, uint32_t, void* user) {
@@ -96,7 +141,7 @@ int32_t install_entry(WideChar* name, const uint8_t*, uint32_t, void* user) {
     return 1;
   }
   const LanguageCode code = entry_language_code(file, wide_length(setup_state->base_name));
-  if (language_unchecked(GetDlgItem(job->dialog, IDC_LANGUAGES), code)) {
+  if (language_unchecked(job->dialog, code)) {
     name[0] = 0;
     return 0;
   }
@@ -121,17 +166,16 @@ int32_t install_entry(WideChar* name, const uint8_t*, uint32_t, void* user) {
     job->refused = kExtractCannotCreate;  // a cut name would be another file
     return 1;
   }
-  if (path_missing(path) == 0) {
+  if (may_exist(job, file)) {
     // In the fresh staging folder an existing file is an earlier entry of
     // this pass with the same name: the later entry replaces it, also when
-    // the earlier one is read-only.
+    // the earlier one is read-only. Deleting a missing file fails harmlessly,
+    // which saves a separate look for it.
     if (job->temp_folder[0] != 0) SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
     DeleteFileW(path);
   }
   copy_text(path, name, kPathCapacity);
-  HWND status = GetDlgItem(job->dialog, IDC_STATUS);
-  SetWindowTextW(status, path);
-  UpdateWindow(status);
+  show_status(job, path);
   return 0;
 }
 
@@ -161,9 +205,9 @@ int run_installation(HWND dialog) {
 
   HCURSOR previous = SetCursor(LoadCursorW(nullptr, IDC_WAIT));
   SetErrorMode(SEM_FAILCRITICALERRORS);
-  create_folder_tree(job.destination);
+  const bool fresh = create_folder_tree(job.destination) == 0;
   rename_psapi_aside(job.destination);
-  int result = install_pass(&job);
+  int result = install_pass(&job, fresh);
   if (result == kExtractCannotCreate) result = install_through_temp_folder(&job);
   bool move_failed = false;
   if (result == 0) {

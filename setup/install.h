@@ -9,6 +9,8 @@
 
 #include "setup/state.h"
 
+constexpr int kNameBitWords = 256;              // 8192 bits for the names a pass has written
+
 struct InstallJob {
   HWND dialog;                                  // the main dialog
   WideChar destination[kPathCapacity];          // folder receiving the files; the staging folder during the fallback
@@ -18,6 +20,11 @@ struct InstallJob {
   WideChar final_destination[kPathCapacity];    // the user's destination while destination is the staging folder
   int refused;                                  // result of a pass that install_entry ended: 3 a name that
                                                 // cannot be installed as itself, -5 a path that does not fit
+  HWND status;                                  // the status line, looked up once per pass
+  DWORD last_repaint;                           // GetTickCount of the status line's last repaint
+  bool fresh_folder;                            // destination was created by this run and holds only what
+                                                // the pass wrote; false: every name is looked up
+  uint32_t name_bits[kNameBitWords];            // two bits per name written in a fresh folder (file_name_key)
 };
 
 // Installs the package into the folder of the destination field, records it
@@ -29,7 +36,8 @@ struct InstallJob {
 int run_installation(HWND dialog);
 // The pass's EntryCallback (user: the InstallJob): applies the language
 // filter, drops .INF files, remembers the uninstaller and the main program,
-// deletes an existing target and rewrites the name to destination\file name.
+// deletes an existing target (never looked for in a fresh folder that got no
+// such name yet) and rewrites the name to destination\file name.
 // Returns 0; nonzero (with the job's refused set) for a name that cannot be
 // installed as itself or a path that does not fit.
 int32_t install_entry(WideChar* name, const uint8_t* data, uint32_t size, void* user);

@@ -18,6 +18,8 @@ LanguageCode code_of(const std::string& file, int base_length) {
 
 EntryRole role_of(const std::string& file) { return entry_role(vxtest::wide(file).c_str()); }
 
+uint32_t key_of(const std::string& file) { return file_name_key(vxtest::wide(file).c_str()); }
+
 std::string group_after(std::string group, int capacity = 32) {
   char buffer[64] = {};
   group.copy(buffer, sizeof buffer - 1);
@@ -86,6 +88,22 @@ TEST(EntryRoles, SpecialNames) {
   EXPECT_EQ(role_of("FooTool.exe"), kRoleFile);
   EXPECT_EQ(role_of("Vtool.exe.txt"), kRoleFile);
   EXPECT_EQ(role_of("Vinf"), kRoleFile);
+}
+
+// The key lets the installation skip looking for names it has not written
+// yet: spellings of one file must share it, and a name it cannot vouch for
+// has none.
+TEST(FileNameKey, SpellingsOfOneFileShareIt) {
+  for (const char* same : {"readme.txt", "ReadMe.TXT", "README.TXT.", "readme.txt ", "readme.txt. ."}) {
+    EXPECT_EQ(key_of(same), key_of("README.txt")) << same;
+  }
+  for (const char* other : {"readme.txt2", "readme.tx", "read me.txt", ".readme.txt", "readme_txt", "eadme.txt"}) {
+    EXPECT_NE(key_of(other), key_of("readme.txt")) << other;
+    EXPECT_NE(key_of(other), 0u) << other;
+  }
+  // Outside ASCII the system's own case mapping decides; a '~' may be the
+  // short name of another file.
+  for (const char* unknown : {"\xC3\xA4rger.txt", "PROGRA~1.TXT", "a~b"}) EXPECT_EQ(key_of(unknown), 0u) << unknown;
 }
 
 TEST(GroupName, MadeFitForFoldersAndShortcuts) {
