@@ -37,6 +37,7 @@ bool language_unchecked(HWND dialog, LanguageCode code) {
 // that folder, so that it holds nothing but what the pass writes.
 int install_pass(InstallJob* job, bool fresh) {
   job->refused = 0;
+  job->installed_bytes = 0;
   job->status = GetDlgItem(job->dialog, IDC_STATUS);
   job->fresh_folder = fresh;
   for (uint32_t& word : job->name_bits) word = 0;
@@ -131,7 +132,7 @@ void show_status(InstallJob* job, const WideChar* path) {
 
 }  // namespace
 
-int32_t install_entry(WideChar* name, const uint8_t*, uint32_t, void* user) {
+int32_t install_entry(WideChar* name, const uint8_t*, uint32_t size, void* user) {
   InstallJob* job = static_cast<InstallJob*>(user);
   const WideChar* file = name + name_offset(name);
   // Folders are dropped, so a name is written inside the destination as
@@ -175,6 +176,7 @@ int32_t install_entry(WideChar* name, const uint8_t*, uint32_t, void* user) {
     DeleteFileW(path);
   }
   copy_text(path, name, kPathCapacity);
+  job->installed_bytes += size;
   show_status(job, path);
   return 0;
 }
@@ -230,10 +232,13 @@ int run_installation(HWND dialog) {
 
   save_destination(job.destination);
   if (job.uninstaller[0] != 0) {
-    WideChar uninstaller[kJoinedCapacity];
+    WideChar uninstaller[kJoinedCapacity], icon[kJoinedCapacity];
     copy_text(job.destination, uninstaller, kJoinedCapacity);
     join_path(job.uninstaller, uninstaller, kJoinedCapacity);
-    write_uninstall_entry(uninstaller);
+    copy_text(job.destination, icon, kJoinedCapacity);
+    join_path(job.main_program[0] != 0 ? job.main_program : job.uninstaller, icon, kJoinedCapacity);
+    const UninstallEntry entry = {uninstaller, icon, job.destination, job.installed_bytes};
+    write_uninstall_entry(&entry);
   }
   if (job.main_program[0] != 0) create_shortcuts(dialog, &job, group);
   if (job.temp_folder[0] != 0) shell_delete_folder(job.temp_folder);
