@@ -75,6 +75,7 @@ fi
 
 cd "$(dirname "$0")/.."
 root=$PWD
+source bench/nsis_script.sh
 
 runs=5
 baseline_stub=""
@@ -110,17 +111,7 @@ mkdir -p "$peers"
 for comp in zlib lzma; do
   solid=$([[ $comp == lzma ]] && echo "/SOLID " || true)
   if [[ ! -f $peers/nsis-$comp.exe ]]; then
-    cat >"$peers/nsis-$comp.nsi" <<EOF
-Target amd64-unicode
-OutFile "$peers/nsis-$comp.exe"
-SetCompressor $solid$comp
-InstallDir "\$PROGRAMFILES\\Bench"
-RequestExecutionLevel user
-Section
-SetOutPath \$INSTDIR
-File /r "$folder/*"
-SectionEnd
-EOF
+    nsis_script "$peers/nsis-$comp.exe" "$solid$comp" "$folder" amd64-unicode >"$peers/nsis-$comp.nsi"
     makensis -V1 "$peers/nsis-$comp.nsi" >/dev/null
   fi
   cp "$peers/nsis-$comp.exe" "$work/"
