@@ -121,8 +121,10 @@ done
 # ours so that every run is a first installation with the same dialog preset.
 inf=$(find "$folder" -maxdepth 1 -iname '*.inf' | head -n 1)
 package_id=$([[ -n $inf ]] && sed -nE 's/^ID=([^\r]*)\r?$/\1/p' "$inf" | head -n 1 || true)
-# What ours installs: everything but the .INF script.
-expect_ours=$(find "$folder" -maxdepth 1 -type f ! -iname '?*.inf' | wc -l)
+# What ours installs: every entry (vxpack may add an uninstaller) but the
+# .INF script.
+listing=$("$vxpack" list "$work/vxsetup.exe")
+expect_ours=$(($(sed -nE 's/^([0-9]+) entries.*/\1/p' <<<"$listing") - $(grep -ciE '[^ ]\.inf( \[solid\])?$' <<<"$listing" || true)))
 expect_nsis=$(find "$folder" -maxdepth 1 -type f | wc -l)
 
 export root work runs package_id expect_ours expect_nsis
