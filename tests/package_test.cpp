@@ -168,7 +168,9 @@ TEST(PackageChecks, DescriptionAndInstallKeyWarnings) {
   {
     PackageDir d;
     d.put("foo.inf", "ID=FOO\r\nGroup=Foo\r\nExe=Missing.exe\r\n");
-    EXPECT_TRUE(has(d.scan(), false, "foo.inf", "Exe=Missing.exe names no file"));
+    EXPECT_TRUE(has(d.scan(), true, "foo.inf", "Exe=Missing.exe names no file"));
+    d.put("foo.inf", "ID=FOO\r\nGroup=Foo\r\nExe=..\\Foo.exe\r\n");
+    EXPECT_TRUE(has(d.scan(), true, "foo.inf", "is not a plain file name"));
     d.remove("UnInst.exe");
     EXPECT_TRUE(has(d.scan(), false, "UnInst.exe", "is missing"));
   }

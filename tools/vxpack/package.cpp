@@ -286,11 +286,21 @@ void check_install_keys(const std::vector<const PackageFile*>& infs, const Packa
   }
   if (facts.group.empty() && diz != nullptr) facts.group = facts.product.substr(0, 31);
   if (!facts.exe.empty()) {
+    // The installer's own rule: an Exe that names no file of the package is
+    // ignored, and the package then gets no shortcut to the program meant.
+    auto widen = [](const std::string& text) {
+      std::vector<WideChar> wide(text.size() + 1);
+      ansi_to_wide(text.c_str(), wide.data(), static_cast<int>(wide.size()));
+      return wide;
+    };
+    const std::vector<WideChar> exe = widen(facts.exe);
     bool found = false;
-    for (const PackageFile& f : files) found = found || fold_case(f.file_name) == fold_case(facts.exe);
+    for (const PackageFile& f : files) found = found || exe_names_file(exe.data(), widen(f.file_name).data());
     if (!found) {
-      check->warn(last_inf->shown, "its Exe=" + facts.exe +
-                                       " names no file in the package; correct the name or add the program");
+      check->error(last_inf->shown, "its Exe=" + facts.exe +
+                                        (is_safe_file_name(exe.data()) ? " names no file in the package"
+                                                                       : " is not a plain file name") +
+                                        ", so the installer ignores it; name the program's file, without folders");
     }
   }
 }
