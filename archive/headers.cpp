@@ -180,7 +180,14 @@ int32_t find_archive(ArchiveReader* r) {
 int read_header(ArchiveReader* r, int type) {
   uint8_t raw[kFileHeaderSize] = {};
   const int want = type == kBlockMain ? kMainHeaderSize : kFileHeaderSize;
-  const int n = read_archive(r, r->archive_file, raw, want);
+  int n = read_archive(r, r->archive_file, raw, type == kBlockMain ? want : 7);
+  // Only the bytes the block's layout has, so that the archive checksum
+  // never runs ahead of the walk into the next block.
+  if (n == 7 && type != kBlockMain) {
+    const bool long_block = ((raw[3] | raw[4] << 8) & kFlagLongBlock) != 0;
+    const int more = raw[2] == kBlockFile ? kFileHeaderSize - 7 : long_block ? 4 : 0;
+    n += read_archive(r, r->archive_file, raw + 7, more);
+  }
   ByteCursor c{raw, want, 0};
   if (type == kBlockMain) {
     MainHeader& h = r->main_header;
@@ -229,8 +236,7 @@ int read_block(ArchiveReader* r, int request) {
   };
   for (;;) {
     r->block_start = static_cast<int32_t>(std::ftell(r->archive_file));
-    // The archive checksum of the bytes before this block, when the pass has
-    // read all of them (the end block's test needs it).
+    // The archive checksum of the bytes before this block, for the end block's test.
     if (r->archive_crc_end == r->block_start) r->crc_at_block = r->archive_crc;
     n = read_header(r, kBlockFile);
     // Nothing at a block boundary, or a block smaller than the base header,
