@@ -314,9 +314,9 @@ TEST(ExtractWalk, NoCutAndNoChangedBytePasses) {
   PackerOwner packer;
   Archive a(ArchiveForm::kMarked, 40);  // behind a 40-byte image
   a.stored("stored.txt", "stored entry");
-  add_raw_block(&a.w, kBlockSub, 0, {1, 2, 3});
   a.packed(packer.p, spec("packed.txt"), vxtest::text_like_bytes(300, 1), true);
   a.packed(packer.p, spec(std::string(200, 'n') + ".txt"), vxtest::text_like_bytes(200, 2), true);
+  add_raw_block(&a.w, kBlockSub, 0, {1, 2, 3});  // a block shorter than a file header, just before the end
   vxtest::TempDir dir;
   const Bytes whole = vxtest::read_file(a.save(dir));
   Recorder original;

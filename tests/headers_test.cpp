@@ -169,6 +169,9 @@ TEST(ReadBlock, EndAndDamage) {
     return std::copy(v.begin(), v.end(), b.begin() + static_cast<long>(at)), b;
   };
   auto cut = [](Bytes b, std::size_t size) { return b.resize(size), b; };
+  ArchiveWriter unsummed = begun();  // an end block without the archive checksum, as written before it
+  add_raw_block(&unsummed, kBlockEnd, 0x4000, {});
+  unsummed.bytes.insert(unsummed.bytes.end(), 7, 0);
   const std::vector<std::string> both{"a", "b"}, first{"a"}, damaged{"a", "!"}, late{"a", "b", "!"};
   struct Case {
     const char* what;
@@ -176,6 +179,7 @@ TEST(ReadBlock, EndAndDamage) {
     std::vector<std::string> seen;
   } cases[] = {
       {"marked, whole", marked, both},
+      {"marked, no archive checksum", unsummed.bytes, {}},
       {"marked, cut at a block boundary", cut(marked, second), damaged},
       {"marked, cut inside the end blocks", cut(marked, marked.size() - 3), late},
       {"marked, a changed end byte", patched(marked, marked.size() - 1, {1}), late},
