@@ -166,11 +166,21 @@ def source_files(tree, patterns):
             and any(fnmatch.fnmatch(path, p) or (p.endswith("/") and path.startswith(p)) for p in patterns)]
 
 
-def sample(tree, patterns, count, seed):
+def sample(tree, patterns, count, seed, like=None):
     everything = [m for path in source_files(tree, patterns) for m in mutants_of(tree, path)]
+    if like:
+        # The same changes as in an earlier results file, matched by file
+        # name, line and text, so a moved file keeps its mutants.
+        with open(like) as f:
+            wanted = {same_change(json.loads(line)) for line in f if line.strip()}
+        return everything, [m for m in everything if same_change(m) in wanted]
     rng = random.Random(seed)
     picked = everything if count <= 0 or count >= len(everything) else rng.sample(everything, count)
     return everything, picked
+
+
+def same_change(m):
+    return os.path.basename(m["file"]), m["line"], m["old"], m["new"]
 
 
 # ---- the private build ------------------------------------------------------
@@ -349,14 +359,15 @@ def work(worker, mutants, baseline, results_path, build_timeout, lock):
 
 def command_run(args):
     tree = Tree(args.rev)
-    everything, picked = sample(tree, args.files, args.count, args.seed)
+    everything, picked = sample(tree, args.files, args.count, args.seed, args.like)
     done = set()
     if os.path.exists(args.results):
         with open(args.results) as f:
             done = {json.loads(line)["id"] for line in f if line.strip()}
     todo = [m for m in picked if m["id"] not in done]
-    print("%d mutants in the files, %d sampled (seed %d), %d already done, %d to run"
-          % (len(everything), len(picked), args.seed, len(picked) - len(todo), len(todo)), flush=True)
+    print("%d mutants in the files, %d picked (%s), %d already done, %d to run"
+          % (len(everything), len(picked), "like " + args.like if args.like else "seed %d" % args.seed,
+             len(picked) - len(todo), len(todo)), flush=True)
     if not todo:
         return
     os.makedirs(os.path.dirname(os.path.abspath(args.results)), exist_ok=True)
@@ -413,7 +424,7 @@ def command_report(args):
 
 
 def command_list(args):
-    everything, picked = sample(Tree(args.rev), args.files, args.count, args.seed)
+    everything, picked = sample(Tree(args.rev), args.files, args.count, args.seed, args.like)
     for m in sorted(picked, key=lambda m: (m["file"], m["line"])):
         print("%s %s:%d %s: %s" % (m["id"], m["file"], m["line"], m["op"], (m["new"] if m["op"] != "delete" else m["old"]).strip()))
     print("%d of %d mutants" % (len(picked), len(everything)), file=sys.stderr)
@@ -429,6 +440,8 @@ def main():
         p.add_argument("--count", type=int, default=200, help="mutants to sample (0: all)")
         p.add_argument("--seed", type=int, default=1)
         p.add_argument("--rev", help="test this commit instead of the working tree")
+        p.add_argument("--like", metavar="RESULTS",
+                       help="instead of a sample: the mutants of an earlier results file (same file name, line and change)")
     run = sub.choices["run"]
     run.add_argument("--results", required=True, help="JSON-lines file the results are appended to")
     run.add_argument("--workdir", default=os.path.join(os.path.expanduser("~"), ".cache", "vx-mutation"),
