@@ -34,8 +34,8 @@ wineserver -w
 measure() {  # name setup.exe
   local times=()
   for ((i = 0; i < runs; ++i)); do
-    xvfb-run -a -s "-screen 0 1024x768x24" bash -c \
-      'wine "$0" "$1" --wait 0 --install "C:\\vx-measure\\Foo Tool" >"$2" 2>&1; rc=$?; wineserver -w; exit $rc' \
+    scripts/xvfb-wine.sh 1024x768 bash -c \
+      'wine "$0" "$1" --wait 0 --install "C:\\vx-measure\\Foo Tool" >"$2" 2>&1' \
       "$root/build/win64/tests/setup_probe.exe" "$2" "$work/probe.log"
     times+=("$(sed -nE 's/^message shown after ([0-9.]+) ms\r?$/\1/p' "$work/probe.log")")
     # The package's own uninstaller removes it again, so that every run is a
