@@ -42,7 +42,7 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 DEFAULT_FILES = [
     "archive/*.cpp", "packer/*.cpp", "support/text.cpp", "support/charset.cpp",
     "support/*_posix.cpp", "setup/ui_strings.cpp", "setup/package_text.cpp",
-    "setup/install_names.cpp", "tools/vxpack/*.cpp",
+    "setup/install_names.cpp", "setup/uninstall_list.cpp", "tools/vxpack/*.cpp",
 ]
 
 COMPARISONS = {"<": "<=", "<=": "<", ">": ">=", ">=": ">", "==": "!=", "!=": "=="}

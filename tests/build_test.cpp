@@ -13,6 +13,7 @@
 #include "tools/vxpack/archive_view.h"
 #include "tools/vxpack/build.h"
 #include "tools/vxpack/commands.h"
+#include "tools/vxpack/uninstaller.h"
 
 namespace fs = std::filesystem;
 using vxtest::Bytes;
@@ -186,10 +187,13 @@ TEST(Build, FailuresLeaveNoOutputAndWarningsShowUnlessQuiet) {
          o.stub = d.dir / "marked.exe";
          o.verify = false;
        }, 0, nullptr, ""},
-      {"warning", [](BuildDir& d, vxpack::BuildOptions&) { fs::remove(d.package / "UnInst.exe"); }, 0,
-       "warning: UnInst.exe: is missing", ""},
+      {"warning", [](BuildDir& d, vxpack::BuildOptions& o) {
+         fs::remove(d.package / "UnInst.exe");
+         o.uninstaller = false;
+       }, 0, "warning: UnInst.exe: is missing", ""},
       {"quiet", [](BuildDir& d, vxpack::BuildOptions& o) {
          fs::remove(d.package / "UnInst.exe");
+         o.uninstaller = false;
          o.quiet = true;
        }, 0, "", ""},
   };
@@ -219,6 +223,29 @@ TEST(Build, FailuresLeaveNoOutputAndWarningsShowUnlessQuiet) {
   EXPECT_EQ(vxpack::run_build(o, out, err), built_in ? 0 : vxpack::kExitNoStub) << err.str();
   EXPECT_EQ(err.str().find("no stub built in; pass --stub PATH") != std::string::npos, !built_in);
   EXPECT_EQ(fs::exists(d.dir / "Setup.exe"), built_in);
+}
+
+// The package's own UnInst.exe wins; without one the standard uninstaller
+// goes in (unless left out), carrying the list of what the installer writes.
+TEST(Build, AddsTheStandardUninstallerWhenThePackageHasNone) {
+  BuildDir d;
+  EXPECT_NE(d.build("Own.exe", level(0)).out.find("uninstaller: the package's own UnInst.exe"), std::string::npos);
+  fs::remove(d.package / "UnInst.exe");
+  vxpack::BuildOptions o = level(0);
+  o.uninstaller = false;
+  EXPECT_NE(d.build("None.exe", o).out.find("uninstaller: none\n"), std::string::npos);
+  if (vxpack::embedded_uninstaller().empty()) GTEST_SKIP() << "no uninstaller built in";
+  const Built b = d.build("Setup.exe", level(2));
+  ASSERT_EQ(b.code, 0) << b.err;
+  EXPECT_NE(b.out.find("uninstaller: the standard UnInst.exe"), std::string::npos) << b.out;
+  EXPECT_EQ(b.err.find("UnInst.exe"), std::string::npos) << b.err;
+  std::ostringstream out, err;
+  ASSERT_EQ(vxpack::run_extract(d.dir / "Setup.exe", d.dir / "out", out, err), 0) << err.str();
+  ASSERT_EQ(vxpack::run_extract(d.dir / "out" / "UnInst.exe", d.dir / "list", out, err), 0) << err.str();
+  const Bytes list = vxtest::read_file(d.dir / "list" / "UNINST.LST");
+  EXPECT_EQ(std::string(list.begin(), list.end()),
+            "ID=FOO\r\nGroup=Foo Tool\r\nExe=Foo.exe\r\nFile=FILE_ID.DIZ\r\nFile=Foo_FR.LNG\r\nFile=noise.bin\r\n"
+            "File=empty.dat\r\nFile=big.dat\r\nFile=Foo.exe\r\nFile=UnInst.exe\r\n");
 }
 
 #if !defined(_WIN32) && defined(VX_TEST_PE_STUB)

@@ -3,6 +3,7 @@
 // and only then gives it the output's name.
 #include "tools/vxpack/build.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +19,7 @@
 #include "tools/vxpack/archive_view.h"
 #include "tools/vxpack/commands.h"
 #include "tools/vxpack/package.h"
+#include "tools/vxpack/uninstaller.h"
 
 extern const unsigned char vx_stub_data[];
 extern const std::size_t vx_stub_size;
@@ -125,6 +127,24 @@ std::string embedded_stub() {
 int run_build(const BuildOptions& o, std::ostream& out, std::ostream& err) {
   const auto started = Clock::now();
   Package pkg = scan_package(o.folder);
+  // A package without an UnInst.exe of its own gets the standard one, as an
+  // entry made in memory (no source file), last in the archive.
+  std::string uninstaller, carried = "the package's own UnInst.exe";
+  const bool has_own = std::any_of(pkg.files.begin(), pkg.files.end(),
+                                   [](const PackageFile& f) { return entry_role_of(f.file_name) == kRoleUninstaller; });
+  if (!has_own) {
+    uninstaller = o.uninstaller ? embedded_uninstaller() : std::string();
+    carried = uninstaller.empty() ? "none" : "the standard UnInst.exe";
+  }
+  if (!uninstaller.empty()) {
+    uninstaller = attach_uninstall_list(uninstaller, uninstall_list(pkg));
+    std::erase_if(pkg.problems, [](const Problem& p) { return !p.error && p.file == "UnInst.exe"; });
+    PackageFile file;
+    file.name = file.file_name = file.shown = "UnInst.exe";
+    file.size = uninstaller.size();
+    file.modified = std::time(nullptr);
+    pkg.files.push_back(file);
+  }
   for (const Problem& p : pkg.problems) {
     if (p.error || !o.quiet) err << "vxpack: " << (p.error ? "error: " : "warning: ") << p.file << ": " << p.text << "\n";
   }
@@ -189,7 +209,9 @@ int run_build(const BuildOptions& o, std::ostream& out, std::ostream& err) {
   std::size_t done_files = 0;
   int stored = 0;
   for (const PackageFile& f : pkg.files) {
-    if (!read_bytes(f.source, &data) || data.size() != f.size) {
+    if (f.source.empty()) {
+      data.assign(uninstaller.begin(), uninstaller.end());
+    } else if (!read_bytes(f.source, &data) || data.size() != f.size) {
       progress.clear();
       std::fclose(file);
       remove_quietly(temp);
@@ -278,7 +300,7 @@ int run_build(const BuildOptions& o, std::ostream& out, std::ostream& err) {
                   path_text(o.output).c_str(), pkg.files.size(), static_cast<unsigned long long>(total),
                   static_cast<unsigned long long>(packed_total), total ? 100.0 * packed_total / total : 100.0, stored,
                   seconds, o.verify ? ", verified" : "");
-    out << line;
+    out << line << "uninstaller: " << carried << "\n";
   }
   return kExitOk;
 }

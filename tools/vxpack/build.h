@@ -19,6 +19,7 @@ struct BuildOptions {
   bool quiet = false;
   bool verbose = false;
   bool progress = false;           // a progress bar (standard error is a terminal)
+  bool uninstaller = true;         // add the standard UnInst.exe when the package has none
 };
 
 inline constexpr int kDefaultLevel = 4;
