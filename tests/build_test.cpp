@@ -28,8 +28,8 @@ struct Built {
   std::string out, err;
 };
 
-// A package folder of eight files (one read-only, one empty, one noise, one
-// larger than the window) and a stub beside it.
+// A package folder of eight files (one empty, one noise, one larger than the
+// window) and a stub beside it.
 struct BuildDir {
   vxtest::TempDir dir;
   fs::path package = dir / "pkg";
@@ -39,8 +39,6 @@ struct BuildDir {
     put("Foo_FR.LNG", bytes_of("[Strings]\r\nLanguage=Francais\r\n"));
     put("Foo.exe", vxtest::text_like_bytes(40000, 1));
     put("UnInst.exe", vxtest::text_like_bytes(9000, 2));
-    fs::permissions(package / "UnInst.exe", fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
-                    fs::perm_options::remove);
     put("empty.dat", {});
     put("noise.bin", vxtest::random_bytes(30000, 3));
     // Text, noise, then the text again from 900 KB back.
@@ -77,6 +75,9 @@ class BuildLevels : public ::testing::TestWithParam<std::pair<int, bool>> {};
 TEST_P(BuildLevels, OutputReadsBackWithItsHeaders) {
   const auto [m, solid] = GetParam();
   BuildDir d;
+  // A read-only file gets the read-only attribute.
+  fs::permissions(d.package / "UnInst.exe", fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                  fs::perm_options::remove);
   const Built b = d.build("Setup.exe", level(m, solid));
   ASSERT_EQ(b.code, 0) << b.err;
   EXPECT_NE(b.out.find("8 files"), std::string::npos) << b.out;
