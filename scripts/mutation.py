@@ -51,6 +51,9 @@ LOGICAL = {"&&": "||", "||": "&&"}
 # shifts are not: " < " is a comparison, "vector<int>" and "<<" are not.
 OPERATOR_RE = re.compile(r"(?<=\s)(<=|>=|==|!=|<|>|&&|\|\|)(?=\s)")
 NUMBER_RE = re.compile(r"(?<![\w.])(0[xX][0-9a-fA-F]+|\d+)([uU]?[lL]{0,2})(?![\w.])")
+# Lines the native build never compiles: mutants there cannot be tested here.
+WINDOWS_IF_RE = re.compile(r"#\s*(ifdef\s+_WIN32|if\s+defined\s*\(?_WIN32\)?\s*$)")
+NATIVE_IF_RE = re.compile(r"#\s*elif")
 DECLARATION_RE = re.compile(
     r"^(const|constexpr|static|auto|unsigned|signed|int|long|short|bool|char|wchar_t|double|float|"
     r"size_t|std::\w+|u?int\d+_t|using|typedef|struct|enum|class|namespace|template)\b"
@@ -116,7 +119,17 @@ def mutants_of(tree, path):
     """Every one-line mutant of a source file, as dicts (file, line, op, old, new)."""
     lines = tree.read(path).decode("utf-8", "surrogateescape").split("\n")
     found, in_block_comment, previous = [], False, ""
+    windows_only = []  # per open #if: whether the native build skips its lines
     for number, line in enumerate(lines, 1):
+        directive = line.strip()
+        if directive.startswith("#if"):
+            windows_only.append(bool(WINDOWS_IF_RE.match(directive)))
+        elif directive.startswith("#el") and windows_only:
+            windows_only[-1] = not windows_only[-1] if NATIVE_IF_RE.match(directive) is None else False
+        elif directive.startswith("#endif") and windows_only:
+            windows_only.pop()
+        if any(windows_only):
+            continue
         code = line
         if in_block_comment:
             if "*/" not in code:
