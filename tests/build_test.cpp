@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "archive/extract.h"
+#include "tests/stub_image.h"
 #include "tests/test_support.h"
 #include "tools/vxpack/archive_view.h"
 #include "tools/vxpack/build.h"
@@ -20,7 +21,7 @@ using vxtest::bytes_of;
 
 namespace {
 
-const std::string kStub = std::string("MZ") + std::string(1000, '\x90') + "stub end";
+const std::string kStub = vxtest::stub_image("stub end");
 
 struct Built {
   int code;
@@ -205,9 +206,9 @@ TEST(Build, FailuresWriteNothing) {
 // also an older output of the same name.
 TEST(Build, OutputThatDoesNotReadBackIsRemoved) {
   BuildDir d;
-  std::string stub = "MZ" + std::string(100, '\0');
-  stub += std::string("Rar!\x1A\x07\x00", 7) + std::string("\0\0\x73\0\0\x0D\0\0\0\0\0\0", 13);
-  stub += std::string(7, '\0');  // a block too short: the walk ends there
+  const std::string stub = vxtest::stub_image(std::string("Rar!\x1A\x07\x00", 7) +
+                                               std::string("\0\0\x73\0\0\x0D\0\0\0\0\0\0", 13) +
+                                               std::string(7, '\0'));  // a block too short: the walk ends there
   vxtest::write_file(d.dir / "marked-stub.exe", bytes_of(stub));
   vxtest::write_file(d.dir / "Setup.exe", bytes_of("an older build"));
   vxpack::BuildOptions o = level(vxpack::kDefaultLevel);

@@ -127,10 +127,13 @@ std::string ansi_as_utf8(const std::string& ansi) {
   return utf8_of(fs::path(std::u16string(wide.data(), wide.data() + wide_length(wide.data()))));
 }
 
+constexpr char kUtf8Mark[] = "\xEF\xBB\xBF";
+
 // Why a text file does not read right as 8-bit text in the installer's code
-// page, or empty. UTF-8 is recognised by its byte-order mark or by multi-byte
-// sequences that are all well formed; the message shows one word as the
-// setup window would show it.
+// page, or empty. UTF-8 is recognised by multi-byte sequences that are all
+// well formed; the message shows one word as the setup window would show it.
+// A byte-order mark alone is left to the checks of each file, which ask the
+// installer's readers whether it gets in the way.
 bool is_utf16(const std::string& data) {
   if (data.size() < 2) return false;
   const unsigned char a = static_cast<unsigned char>(data[0]), b = static_cast<unsigned char>(data[1]);
@@ -141,7 +144,7 @@ std::string text_encoding_fault(const std::string& data) {
   const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(data[i]); };
   if (is_utf16(data)) return "is UTF-16 text, of which the installer reads nothing";
   std::size_t first = std::string::npos;
-  for (std::size_t i = 0; i < data.size();) {
+  for (std::size_t i = data.compare(0, 3, kUtf8Mark) == 0 ? 3 : 0; i < data.size();) {
     const unsigned char c = byte(i);
     const int extra = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : -1;
     if (extra < 0 || i + extra >= data.size() + (extra == 0)) return {};
@@ -152,9 +155,6 @@ std::string text_encoding_fault(const std::string& data) {
     i += extra + 1;
   }
   if (first == std::string::npos) return {};
-  if (first == 0 && data.compare(0, 3, "\xEF\xBB\xBF") == 0)
-    return "is UTF-8 text with a byte-order mark, which the installer reads as the three characters \"" +
-           ansi_as_utf8(data.substr(0, 3)) + "\" in front of the first line";
   const char* const kBreaks = " \t\r\n=()[],.;:";
   std::size_t begin = data.find_last_of(kBreaks, first);
   begin = begin == std::string::npos ? 0 : begin + 1;
@@ -342,6 +342,10 @@ void check_description(const PackageFile* diz, const std::vector<PackageFile>& f
   const std::string fault = text_encoding_fault(text);
   if (!fault.empty()) check->warn(diz->shown, fault + "; save it as ANSI (Windows-1252) text");
   read_description(text, &check->package->facts.product, &check->package->facts.version);
+  if (check->package->facts.product.compare(0, 3, kUtf8Mark) == 0) {
+    check->warn(diz->shown, "begins with a UTF-8 byte-order mark, which the setup window shows as \"" +
+                                ansi_as_utf8(kUtf8Mark) + "\" in front of the product name; save it without the mark");
+  }
   if (check->package->facts.product.empty()) {
     check->warn(diz->shown, "its first line yields no product name; write the name first, for example "
                             "\"Foo Tool Version 1.2\", before any '(' or '['");
@@ -371,7 +375,7 @@ struct KeyLine {
 
 std::vector<KeyLine> key_lines(const std::string& text) {
   std::vector<KeyLine> lines;
-  std::size_t at = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+  std::size_t at = text.compare(0, 3, kUtf8Mark) == 0 ? 3 : 0;
   for (int number = 1; at < text.size(); ++number) {
     std::size_t end = text.find('\n', at);
     if (end == std::string::npos) end = text.size();
@@ -399,9 +403,13 @@ std::string unread_reason(const KeyLine& line, const char* key, bool bom) {
 
 // Reads the installer's keys from every .INF and says which lines it will
 // not read as meant, and why.
-void check_install_keys(const std::vector<const PackageFile*>& infs, const PackageFile* diz,
+void check_install_keys(std::vector<const PackageFile*> infs, const PackageFile* diz,
                         const std::vector<PackageFile>& files, Checker* check) {
   PackageFacts& facts = check->package->facts;
+  // The one at the top of the package is taken as the intended one.
+  std::stable_sort(infs.begin(), infs.end(), [](const PackageFile* a, const PackageFile* b) {
+    return std::count(a->name.begin(), a->name.end(), '\\') < std::count(b->name.begin(), b->name.end(), '\\');
+  });
   if (infs.empty()) {
     check->warn("(package)", "has no .INF file, so the installer gets no ID, Group, Class or Exe; add one with "
                              "lines such as ID=FOO, Group=Foo Tool and Exe=Foo.exe");
@@ -460,7 +468,7 @@ void check_install_keys(const std::vector<const PackageFile*>& infs, const Packa
         const std::string where = at + std::to_string(line->number);
         if (taken == nullptr || line->number < taken->number) {
           check->warn(where, "\"" + line->raw + "\" is not read by the installer: " +
-                                 unread_reason(*line, key.key, text.compare(0, 3, "\xEF\xBB\xBF") == 0) +
+                                 unread_reason(*line, key.key, text.compare(0, 3, kUtf8Mark) == 0) +
                                  "; write it as " + key.key + "=value at the start of the line");
         } else if (line != taken) {
           check->warn(where, std::string("repeats ") + key.key + ", and the installer reads only the first readable " +
@@ -558,7 +566,12 @@ const PackageFile* check_language_packs(const std::vector<const PackageFile*>& p
     std::string name;
     const std::string why = read_language_name(data, &name);
     if (!why.empty()) {
-      if (fault.empty()) check->warn(f->shown, why);
+      if (data.compare(0, 3, kUtf8Mark) == 0) {
+        check->warn(f->shown, "begins with a UTF-8 byte-order mark, so the installer does not find its '[' and "
+                              "ignores it; save it as Windows-1252 text, or as UTF-16 LE with its byte-order mark");
+      } else if (fault.empty()) {
+        check->warn(f->shown, why);
+      }
     } else if (named) {
       check->package->facts.languages.push_back(code);
       std::string folded = fold_case(name);
