@@ -101,6 +101,7 @@ TEST(PackageChecks, EachMistakeIsNamedWithItsFix) {
       {"blank before = in a pack", {{"Foo_ES.LNG", "[S]\r\nLanguage = Espanol\r\n"}}, "yields no language name", 0},
       {"pack without section", {{"Foo_NL.LNG", "Language=Nederlands\r\n"}}, "section header", 0},
       {"pack without Language", {{"Foo_PT.LNG", "[S]\r\nName=Portugues\r\n"}}, "no \"Language\" line", 0},
+      {"caught by the language filter", {{"Lib_DE.dll", "x"}}, "Lib_DE.dll: is skipped when the language DE", 0},
       {"path too long", {{long_name, "x"}}, "(260 characters), longer than the 259", 7},
       {"same name twice", {{"a/readme.txt", "1"}, {"b/README.TXT", "2"}}, "b/README.TXT: lands on the same name", 7},
       {"outside the code page", {{"cyr\xD0\x96.txt", "x"}}, "Windows-1252 code page cannot write", 7},

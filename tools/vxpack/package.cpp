@@ -701,6 +701,27 @@ void check_installed_paths(Checker* check) {
   }
 }
 
+// The installer filters files by the characters behind the base name's
+// length, whatever the name begins with: a file such as Lib_DE.dll in a
+// package whose base name is Foo goes when German is unchecked.
+void check_language_filter(Checker* check) {
+  const PackageFacts& facts = check->package->facts;
+  if (facts.base_name.empty()) return;
+  std::vector<LanguageCode> listed = {kLanguageEnglish, kLanguageGerman};
+  for (const std::string& code : facts.languages) listed.push_back(make_language_code(code[0], code[1]));
+  for (const PackageFile& f : check->package->files) {
+    if (fold_case(f.file_name).rfind(fold_case(facts.base_name + "_"), 0) == 0) continue;
+    std::vector<WideChar> wide(f.file_name.size() + 1);
+    ansi_to_wide(f.file_name.c_str(), wide.data(), static_cast<int>(wide.size()));
+    const LanguageCode code = entry_language_code(wide.data(), static_cast<int>(facts.base_name.size()));
+    if (std::find(listed.begin(), listed.end(), code) == listed.end()) continue;
+    const char letters[3] = {static_cast<char>(code), static_cast<char>(code >> 8), 0};
+    check->warn(f.shown, std::string("is skipped when the language ") + letters +
+                             " is unchecked, as its name has '_' and that code where language files of the base "
+                             "name \"" + facts.base_name + "\" have theirs; rename it (for example without the '_')");
+  }
+}
+
 Package scan_package(const fs::path& folder, const ScanOptions& options) {
   Package pkg;
   Checker check{&pkg};
@@ -725,6 +746,7 @@ Package scan_package(const fs::path& folder, const ScanOptions& options) {
   check_install_keys(infs, diz, pkg.files, &check);
   check_installed_paths(&check);
   const PackageFile* first_pack = check_language_packs(packs, &check);
+  check_language_filter(&check);
   if (!uninstaller) {
     check.warn("UnInst.exe", "is missing, so Windows gets no uninstall entry for the product; add the "
                              "uninstaller to the package");
