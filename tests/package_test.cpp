@@ -98,6 +98,7 @@ TEST(PackageChecks, EachMistakeIsNamedWithItsFix) {
       {"German under AT", {{"Foo_AT.LNG", "[S]\r\nLanguage=Deutsch\r\n"}}, "name the pack Foo_DE.LNG", 0},
       {"code of one letter", {{"Foo_F.LNG", "[S]\r\nLanguage=F\r\n"}}, "Foo_F.LNG: does not follow the naming", 0},
       {"other base name", {{"Bar_DE.LNG", "[S]\r\nLanguage=D\r\n"}}, "has the base name \"Bar\"", 0},
+      {"base name too long", {{std::string(32, 'b') + "_FR.LNG", "[S]\r\nLanguage=F\r\n"}}, "longer than 31", 0},
       {"blank before = in a pack", {{"Foo_ES.LNG", "[S]\r\nLanguage = Espanol\r\n"}}, "yields no language name", 0},
       {"pack without section", {{"Foo_NL.LNG", "Language=Nederlands\r\n"}}, "section header", 0},
       {"pack without Language", {{"Foo_PT.LNG", "[S]\r\nName=Portugues\r\n"}}, "no \"Language\" line", 0},

@@ -181,11 +181,15 @@ bool split_language_name(const std::string& file_name, std::string* base, std::s
   return true;
 }
 
-// The base name the installer derives from the first .LNG entry.
+// The base name the installer derives from the first .LNG entry, by its own rule.
 std::string installer_base_name(const std::string& file_name) {
-  std::string base = file_name.substr(0, std::min<std::size_t>(file_name.size(), 31));
-  if (base.size() > 7) base.resize(base.size() - 7);
-  return base;
+  std::vector<WideChar> wide(file_name.size() + 1);
+  ansi_to_wide(file_name.c_str(), wide.data(), static_cast<int>(wide.size()));
+  WideChar base[kFieldCapacity];
+  base_name_from_pack(wide.data(), base, kFieldCapacity);
+  char ansi[2 * kFieldCapacity];
+  wide_to_ansi(base, ansi, sizeof ansi);
+  return ansi;
 }
 
 std::string extension_key(const std::string& file_name) {
@@ -552,9 +556,10 @@ const PackageFile* check_language_packs(const std::vector<const PackageFile*>& p
     } else if (first == nullptr) {
       first = f;
     }
-    if (named && f->file_name.size() > 31) {
-      check->warn(f->shown, "has a name longer than 31 characters; the installer cuts it and then filters "
-                            "language files wrongly, so shorten the base name");
+    if (named && installer_base_name(f->file_name) != b) {
+      check->warn(f->shown, "has a base name longer than " + std::to_string(kFieldCapacity - 1) +
+                                " characters, which the installer cuts and then filters language files wrongly; "
+                                "shorten the base name");
     }
     bool ok = false;
     std::string data = read_all(f->source, &ok);
