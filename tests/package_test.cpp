@@ -116,10 +116,13 @@ TEST(PackageChecks, EachMistakeIsNamedWithItsFix) {
       {"name the installer refuses", {{"COM0.txt", "x"}}, "installer does not write", 7},
 #endif
   };
+  vxpack::BuildOptions strict;
+  strict.strict = true;
   for (const Row& row : rows) {
     PackageDir d;
     for (const auto& [name, text] : row.files) d.put(name, text);
     std::string messages;
+    EXPECT_EQ(d.build(&messages, strict), 7) << row.mistake;  // warnings too
     EXPECT_EQ(d.build(&messages), row.exit) << row.mistake << "\n" << messages;
     EXPECT_NE(messages.find(row.message), std::string::npos) << row.mistake << "\n" << messages;
     EXPECT_EQ(fs::exists(d.dir / "Setup.exe"), row.exit == 0) << row.mistake;
@@ -147,8 +150,9 @@ TEST(PackageChecks, CleanPackageBuildsQuietlyAndReadsLikeTheInstaller) {
   PackageDir d;
   d.put("Foo_DE.LNG", "[S]\r\nLanguage=Deutsch\r\n");  // the built-in German's own pack is fine
   std::string messages;
-  EXPECT_EQ(d.build(&messages), 0);
-  EXPECT_EQ(messages.find("warning"), std::string::npos) << messages;
+  vxpack::BuildOptions strict;
+  strict.strict = true;
+  EXPECT_EQ(d.build(&messages, strict), 0) << messages;
   const vxpack::Package p = d.scan();
   EXPECT_EQ(p.facts.product + "|" + p.facts.version + "|" + p.facts.id + "|" + p.facts.exe + "|" + p.facts.base_name,
             "Foo Tool|1.2|FOO|Foo.exe|Foo");

@@ -236,8 +236,9 @@ int run_build(const BuildOptions& o, std::ostream& out, std::ostream& err) {
            "bytes (2 GiB), so split the package into two setup programs\n";
     pkg.problems.push_back({true, "(package)", "too large"});
   }
-  if (pkg.has_errors()) {
-    err << "vxpack: the package has errors; nothing was written\n";
+  if (pkg.has_errors() || (o.strict && !pkg.problems.empty())) {
+    err << "vxpack: the package has " << (pkg.has_errors() ? "errors" : "warnings, and --strict is set")
+        << "; nothing was written\n";
     return kExitPackageErrors;
   }
 

@@ -19,6 +19,7 @@ struct BuildOptions {
   bool reproducible = false;       // fixed times, UTC
   bool verify = true;
   bool quiet = false;
+  bool strict = false;             // warnings stop the build too
   bool verbose = false;
   bool progress = false;           // a progress bar (standard error is a terminal)
   std::vector<std::string> excludes;  // --exclude patterns

@@ -58,6 +58,7 @@ int main(int argc, char** argv) {
                     "repeatable. .git, .svn, Thumbs.db, desktop.ini, .DS_Store and *~ are always left out")
       ->type_name("PATTERN")
       ->allow_extra_args(false);
+  build->add_flag("--strict", build_options.strict, "Warnings stop the build too (exit code 7)");
   build->add_flag("-q,--quiet", build_options.quiet, "Print errors only");
   build->add_flag("-v,--verbose", build_options.verbose, "Print one line per file");
   CLI::App* list = app.add_subcommand("list", "Show where the archive is and list its entries");
