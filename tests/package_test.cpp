@@ -72,14 +72,15 @@ TEST(PackageChecks, EachMistakeIsNamedWithItsFix) {
   const std::string long_name = std::string(230, 'n') + ".txt";
   const Row rows[] = {
       {"misspelt key", {{"foo.inf", keys + "Clas=FooWindow\r\n"}}, "foo.inf: line 4: unknown key \"Clas\"", 0},
-      {"misspelt key's fix", {{"foo.inf", keys + "Clas=FooWindow\r\n"}}, "did you mean Class?", 0},
+      {"misspelt key's fix", {{"foo.inf", keys + "Gruop=Foo\r\n"}}, "did you mean Group?", 0},
       {"unknown key", {{"foo.inf", keys + "Version=2\r\n"}}, "reads only ID, Group, Class and Exe", 0},
       {"key in lower case", {{"foo.inf", "id=FOO\r\nGroup=Foo\r\nExe=Foo.exe\r\n"}}, "letter case only: ID", 0},
       {"blanks around =", {{"foo.inf", "ID=FOO\r\nGroup = Foo\r\nExe=Foo.exe\r\n"}}, "between the key and '='", 0},
       {"blank in front of a value", {{"foo.inf", "ID=FOO\r\nGroup= Foo\r\nExe=Foo.exe\r\n"}}, "remove the blank", 0},
       {"repeated key", {{"foo.inf", keys + "Group=Other\r\n"}}, "foo.inf: line 4: repeats Group", 0},
       {"not a key line", {{"foo.inf", keys + "[Setup]\r\n"}}, "is not a key=value line", 0},
-      {"UTF-16 .INF", {{"foo.inf", utf16le(keys, true)}}, "foo.inf: is UTF-16 text", 0},
+      {"UTF-16 .INF", {{"foo.inf", utf16le(keys, false)}}, "foo.inf: is UTF-16 text", 0},
+      {"UTF-16 description", {{"FILE_ID.DIZ", utf16le("Foo\r\n", true)}}, "FILE_ID.DIZ: is UTF-16 text", 0},
       {"missing ID", {{"foo.inf", "Group=Foo\r\nExe=Foo.exe\r\n"}}, "foo.inf: gives no ID", 0},
       {"missing Exe", {{"foo.inf", "ID=FOO\r\nGroup=Foo\r\n"}}, "foo.inf: gives no Exe", 0},
       {"missing Group", {{"foo.inf", "ID=FOO\r\nExe=Foo.exe\r\n"}}, "product name from FILE_ID.DIZ (\"Foo Tool\")", 0},

@@ -581,7 +581,7 @@ const PackageFile* check_language_packs(const std::vector<const PackageFile*>& p
       check->package->facts.languages.push_back(code);
       std::string folded = fold_case(name);
       while (!folded.empty() && folded.back() == ' ') folded.pop_back();
-      const bool english = code == "EN" || code == "GB" || code == "UK" || folded == "ENGLISH" || folded == "ENGLISCH";
+      const bool english = folded == "ENGLISH" || folded == "ENGLISCH";
       const bool german = folded == "GERMAN" || folded == "DEUTSCH";
       if ((english || german) && code != "US" && code != "DE") {
         check->warn(f->shown, std::string("adds a second ") + (english ? "English" : "German") +
