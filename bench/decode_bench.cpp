@@ -23,7 +23,7 @@
 
 #include "archive/extract.h"
 #include "archive/unpack20.h"
-#include "archive/writer.h"
+#include "packer/writer.h"
 #include "tests/greedy_packer.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/writer.h"
+#include "packer/writer.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/writer.h"
+#include "packer/writer.h"
 #include "tests/greedy_packer.h"
 
 namespace {

@@ -5,7 +5,9 @@
 # unattended: the dialog is read and photographed, the destination set to
 # C:\Program Files\Foo Tool, OK pressed, and the closing message read and
 # photographed (build/artifacts/sample-setup*.png). Either way the script then
-# prints where the files went, from the installer's own registry record.
+# prints where the files went, from the installer's own registry record, and
+# the package's entry in the Apps list (the standard UnInst.exe in that folder
+# removes it again; with /S without asking).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -35,6 +37,12 @@ report() {
   echo "installed into: $folder"
   echo "            at: $unix"
   ls -l "$unix"
+  wine reg query 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Foo Tool' \
+    >build/logs/sample-entry.txt 2>/dev/null || true
+  wineserver -w
+  echo "Apps-list entry:"
+  tr -d '\r' <build/logs/sample-entry.txt | sed -nE 's/^ +/  /p'
+  echo "to remove it: wine \"$folder\\UnInst.exe\" (add /S to skip the question)"
 }
 
 if [[ -n "${DISPLAY:-}" ]]; then

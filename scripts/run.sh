@@ -6,12 +6,14 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/bootstrap.sh
-# Windows first: the setup stub that the native vxpack carries, and the
-# sample package folder (texts plus FooTool.exe and UnInst.exe) it stages.
+# Windows first: the setup stub and the standard uninstaller that the native
+# vxpack carries, and the sample package folder (texts plus FooTool.exe) it
+# stages.
 cmake -S . -B build/win64 -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake >/dev/null
 cmake --build build/win64
-cmake -S . -B build/linux -G Ninja -DCMAKE_BUILD_TYPE=Release -DVX_STUB="$PWD/build/win64/setup/vxstub.exe" >/dev/null
+cmake -S . -B build/linux -G Ninja -DCMAKE_BUILD_TYPE=Release -DVX_STUB="$PWD/build/win64/setup/vxstub.exe" \
+  -DVX_UNINSTALLER="$PWD/build/win64/setup/vxuninst.exe" >/dev/null
 cmake --build build/linux
 vxpack=build/linux/tools/vxpack/vxpack
 package=build/win64/examples/package

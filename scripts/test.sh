@@ -16,11 +16,14 @@ echo "== Windows build (mingw-w64)"
 cmake -S . -B build/win64 -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake >"$logs/configure-win64.log"
 cmake --build build/win64
-# Windows first: the native vxpack carries the Windows build's setup stub.
+# Windows first: the native vxpack carries the Windows build's setup stub
+# and standard uninstaller.
 stub=$root/build/win64/setup/vxstub.exe
+uninstaller=$root/build/win64/setup/vxuninst.exe
 echo "== native build"
 cmake -S . -B build/linux -G Ninja -DCMAKE_BUILD_TYPE=Release \
-  -DVX_STUB="$([[ -f $stub ]] && echo "$stub")" >"$logs/configure-linux.log"
+  -DVX_STUB="$([[ -f $stub ]] && echo "$stub")" \
+  -DVX_UNINSTALLER="$([[ -f $uninstaller ]] && echo "$uninstaller")" >"$logs/configure-linux.log"
 cmake --build build/linux
 
 status=0

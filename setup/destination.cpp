@@ -14,21 +14,41 @@
 
 namespace {
 
-const WideChar kVendorKey[] = L"Software\\Vantorix";
 const WideChar kCurrentVersionKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion";
-const char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
-const WideChar kPublisher[] = L"Vantorix";
-constexpr int kKeyPathCapacity = 512;
+constexpr int kQuotedCapacity = kPathCapacity + 8;  // a path in quotes and " /S"
 
-// Sets the three values of the uninstall entry under root; false when the
-// key cannot be created or a value cannot be written.
-bool write_uninstall_values(HKEY root, const WideChar* key_path, const WideChar* name, const WideChar* uninstaller) {
+// path in quotes, so that a blank in it never splits the command; then tail.
+void quote_path(const WideChar* path, const WideChar* tail, WideChar* buffer) {
+  buffer[0] = 0;
+  append_text(L"\"", buffer, kQuotedCapacity);
+  append_text(path, buffer, kQuotedCapacity);
+  append_text(L"\"", buffer, kQuotedCapacity);
+  append_text(tail, buffer, kQuotedCapacity);
+}
+
+// Sets the values of the uninstall entry under root; false when the key
+// cannot be created or a value cannot be written.
+bool write_uninstall_values(HKEY root, const WideChar* key_path, const WideChar* name, const UninstallEntry* entry) {
   if (root == nullptr) return false;
   HKEY key = create_registry_key(root, key_path);
   if (key == nullptr) return false;
-  const bool written = write_registry_text(key, L"DisplayName", name) &&
-                       write_registry_text(key, L"UninstallString", uninstaller) &&
-                       write_registry_text(key, L"Publisher", kPublisher);
+  const SetupState* s = setup_state;
+  WideChar command[kQuotedCapacity], quiet[kQuotedCapacity], icon[kQuotedCapacity];
+  quote_path(entry->uninstaller, L"", command);
+  quote_path(entry->uninstaller, L" /S", quiet);
+  quote_path(entry->icon, L"", icon);
+  WideChar publisher[kFieldCapacity], version[kFieldCapacity];
+  ansi_to_wide(s->Publisher[0] != 0 ? s->Publisher : "Vantorix", publisher, kFieldCapacity);
+  ansi_to_wide(s->version, version, kFieldCapacity);
+  bool written = write_registry_text(key, L"DisplayName", name) &&
+                 write_registry_text(key, L"UninstallString", command) &&
+                 write_registry_text(key, L"QuietUninstallString", quiet) &&
+                 write_registry_text(key, L"Publisher", publisher) &&
+                 write_registry_text(key, L"DisplayIcon", icon) &&
+                 write_registry_text(key, L"InstallLocation", entry->folder) &&
+                 write_registry_number(key, L"EstimatedSize", static_cast<DWORD>((entry->bytes + 1023) / 1024)) &&
+                 write_registry_number(key, L"NoModify", 1) && write_registry_number(key, L"NoRepair", 1);
+  if (written && version[0] != 0) written = write_registry_text(key, L"DisplayVersion", version);
   RegCloseKey(key);
   return written;
 }
@@ -134,23 +154,22 @@ void save_destination(const WideChar* destination) {
   RegCloseKey(key);
 }
 
-HKEY write_uninstall_entry_under(HKEY machine, HKEY user, const WideChar* uninstaller) {
+HKEY write_uninstall_entry_under(HKEY machine, HKEY user, const UninstallEntry* entry) {
   // An empty Group would name the Uninstall key itself.
   if (setup_state->Group[0] == 0) return nullptr;
   WideChar name[kFieldCapacity];
   ansi_to_wide(setup_state->Group, name, kFieldCapacity);
   WideChar key_path[kKeyPathCapacity];
-  ansi_to_wide(kUninstallKey, key_path, kKeyPathCapacity);
-  append_text(name, key_path, kKeyPathCapacity);
-  if (write_uninstall_values(machine, key_path, name, uninstaller)) return machine;
+  uninstall_key_path(name, key_path, kKeyPathCapacity);
+  if (write_uninstall_values(machine, key_path, name, entry)) return machine;
   // A standard user cannot write below HKEY_LOCAL_MACHINE; the same key in
   // the user's own hive lists the installation for that user.
-  if (write_uninstall_values(user, key_path, name, uninstaller)) return user;
+  if (write_uninstall_values(user, key_path, name, entry)) return user;
   return nullptr;
 }
 
-void write_uninstall_entry(const WideChar* uninstaller) {
-  write_uninstall_entry_under(HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER, uninstaller);
+void write_uninstall_entry(const UninstallEntry* entry) {
+  write_uninstall_entry_under(HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER, entry);
 }
 
 void new_temp_folder_name(WideChar* buffer, int capacity) {

@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include <cstdint>
+
 #include "support/text.h"
 
 // The default destination (capacity >= 260): the folder stored for the
@@ -35,14 +37,24 @@ void uncheck_missing_languages(HWND dialog, const WideChar* folder);
 // Stores destination as the value named by the ID under HKEY_CURRENT_USER
 // "Software\Vantorix". Nothing happens when the ID or destination is empty.
 void save_destination(const WideChar* destination);
-// Writes DisplayName (the Group), UninstallString (uninstaller) and Publisher
-// to the uninstall key named by the Group under HKEY_LOCAL_MACHINE; when that
-// key cannot be written (a standard user), to the same key under
-// HKEY_CURRENT_USER. Nothing happens when the Group is empty.
-void write_uninstall_entry(const WideChar* uninstaller);
+// What the Apps-list entry says about one installation.
+struct UninstallEntry {
+  const WideChar* uninstaller;  // full path of the installed uninstaller
+  const WideChar* icon;         // full path of the main program, else the uninstaller's
+  const WideChar* folder;       // the installation folder
+  uint64_t bytes;               // size of the installed files
+};
+// Writes the uninstall entry named by the Group: DisplayName (the Group),
+// UninstallString and QuietUninstallString (the quoted uninstaller, the
+// latter with /S), DisplayIcon (quoted), InstallLocation, Publisher (the
+// .INF's, else "Vantorix"), DisplayVersion (when FILE_ID.DIZ has one),
+// EstimatedSize (KB), NoModify and NoRepair (1). Under HKEY_LOCAL_MACHINE;
+// when that key cannot be written (a standard user), under HKEY_CURRENT_USER.
+// Nothing happens when the Group is empty.
+void write_uninstall_entry(const UninstallEntry* entry);
 // write_uninstall_entry with the two roots given. Returns the root written
 // to, or nullptr when neither could be.
-HKEY write_uninstall_entry_under(HKEY machine, HKEY user, const WideChar* uninstaller);
+HKEY write_uninstall_entry_under(HKEY machine, HKEY user, const UninstallEntry* entry);
 // A folder path below the user's temporary folder that does not exist yet:
 // the temporary folder and a counter in lower-case hexadecimal (1, 2, ... a,
 // ... 10, ...). Empty when no such name fits into capacity.

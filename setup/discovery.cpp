@@ -80,6 +80,7 @@ void read_description(HWND dialog, const char* text) {
   set_title_font(dialog);
   SetDlgItemTextA(dialog, IDC_TITLE, line);
   if (s->Group[0] == 0) append_narrow(name, s->Group, kFieldCapacity);
+  if (s->version[0] == 0) append_narrow(version, s->version, kFieldCapacity);
 }
 
 void set_title_font(HWND dialog) {
@@ -107,6 +108,7 @@ void read_install_keys(const char* text) {
   read_install_key(text, "Group", s->Group, kFieldCapacity);
   read_install_key(text, "Class", s->Class, kFieldCapacity);
   read_install_key(text, "Exe", s->Exe, kFieldCapacity);
+  read_install_key(text, "Publisher", s->Publisher, kFieldCapacity);
 }
 
 void read_language_pack(HWND dialog, const uint8_t* data, uint32_t size, const WideChar* name) {

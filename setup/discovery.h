@@ -14,9 +14,9 @@
 // for an entry name that cannot be installed as itself; it sets
 // setup_state->unsafe_entry_name.
 int32_t discovery_callback(WideChar* name, const uint8_t* data, uint32_t size, void* user);
-// Title, title label (with its font) and Group from FILE_ID.DIZ.
+// Title, title label (with its font), Group and version from FILE_ID.DIZ.
 void read_description(HWND dialog, const char* text);
-// ID, Group, Class and Exe from an .INF text.
+// ID, Group, Class, Exe and Publisher from an .INF text.
 void read_install_keys(const char* text);
 // Adds the pack's language to list 1010 unless an item has its code already.
 void read_language_pack(HWND dialog, const uint8_t* data, uint32_t size, const WideChar* name);

@@ -32,6 +32,7 @@ bool language_unchecked(HWND list, LanguageCode code) {
 
 int install_pass(InstallJob* job) {
   job->refused = 0;
+  job->installed_bytes = 0;
   const int result = extract_archive(setup_state->setup_path, install_entry, job);
   return job->refused != 0 ? job->refused : result;
 }
@@ -86,7 +87,7 @@ void show_success(HWND dialog, const WideChar* group) {
 
 }  // namespace
 
-int32_t install_entry(WideChar* name, const uint8_t*, uint32_t, void* user) {
+int32_t install_entry(WideChar* name, const uint8_t*, uint32_t size, void* user) {
   InstallJob* job = static_cast<InstallJob*>(user);
   const WideChar* file = name + name_offset(name);
   // Folders are dropped, so a name is written inside the destination as
@@ -129,6 +130,7 @@ int32_t install_entry(WideChar* name, const uint8_t*, uint32_t, void* user) {
     DeleteFileW(path);
   }
   copy_text(path, name, kPathCapacity);
+  job->installed_bytes += size;
   HWND status = GetDlgItem(job->dialog, IDC_STATUS);
   SetWindowTextW(status, path);
   UpdateWindow(status);
@@ -186,10 +188,13 @@ int run_installation(HWND dialog) {
 
   save_destination(job.destination);
   if (job.uninstaller[0] != 0) {
-    WideChar uninstaller[kJoinedCapacity];
+    WideChar uninstaller[kJoinedCapacity], icon[kJoinedCapacity];
     copy_text(job.destination, uninstaller, kJoinedCapacity);
     join_path(job.uninstaller, uninstaller, kJoinedCapacity);
-    write_uninstall_entry(uninstaller);
+    copy_text(job.destination, icon, kJoinedCapacity);
+    join_path(job.main_program[0] != 0 ? job.main_program : job.uninstaller, icon, kJoinedCapacity);
+    const UninstallEntry entry = {uninstaller, icon, job.destination, job.installed_bytes};
+    write_uninstall_entry(&entry);
   }
   if (job.main_program[0] != 0) create_shortcuts(dialog, &job, group);
   if (job.temp_folder[0] != 0) shell_delete_folder(job.temp_folder);

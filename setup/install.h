@@ -16,6 +16,7 @@ struct InstallJob {
   WideChar uninstaller[kFieldCapacity];         // file name of the installed uninstaller
   WideChar temp_folder[kPathCapacity];          // the fallback's temporary folder; empty unless used
   WideChar final_destination[kPathCapacity];    // the user's destination while destination is the staging folder
+  uint64_t installed_bytes;                     // size of the files the pass wrote
   int refused;                                  // result of a pass that install_entry ended: 3 a name that
                                                 // cannot be installed as itself, -5 a path that does not fit
 };

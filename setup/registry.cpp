@@ -1,6 +1,14 @@
 // Registry helpers: every string is UTF-16 and stored as REG_SZ with its
-// terminator (2 x (length + 1) bytes).
+// terminator (2 x (length + 1) bytes); numbers are REG_DWORD.
 #include "setup/registry.h"
+
+const WideChar kVendorKey[] = L"Software\\Vantorix";
+
+void uninstall_key_path(const WideChar* name, WideChar* buffer, int capacity) {
+  buffer[0] = 0;
+  append_text(L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\", buffer, capacity);
+  append_text(name, buffer, capacity);
+}
 
 bool read_registry_text(HKEY root, const WideChar* key, const WideChar* value, WideChar* buffer, int capacity) {
   if (capacity <= 0) return false;
@@ -30,4 +38,9 @@ HKEY create_registry_key(HKEY root, const WideChar* key) {
 bool write_registry_text(HKEY key, const WideChar* value, const WideChar* text) {
   const DWORD bytes = static_cast<DWORD>(2 * (wide_length(text) + 1));
   return RegSetValueExW(key, value, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), bytes) == ERROR_SUCCESS;
+}
+
+bool write_registry_number(HKEY key, const WideChar* value, DWORD number) {
+  return RegSetValueExW(key, value, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof number) ==
+         ERROR_SUCCESS;
 }

@@ -63,9 +63,7 @@ DWORD WINAPI write_link(void* argument) {
 void create_folder_shortcut(const WideChar* folder, const WideChar* target, const WideChar* name) {
   if (folder[0] == 0 || name == nullptr || name[0] == 0) return;
   WideChar link[kLinkPathCapacity];
-  copy_text(folder, link, kLinkPathCapacity);
-  join_path(name, link, kLinkPathCapacity);
-  append_text(L".lnk", link, kLinkPathCapacity);
+  link_path(folder, name, link);
   WideChar working[kLinkPathCapacity];
   copy_text(target, working, kLinkPathCapacity);
   cut_at_last_separator(working);
@@ -88,7 +86,7 @@ GroupResult make_program_group(HWND dialog, const InstallJob* job, const WideCha
   }
   if (create_folder_tree(folder) != 0) return kGroupFailed;
   create_group_shortcut(group, job->destination, job->main_program, folder);
-  create_group_shortcut(L"Uninstall", job->destination, job->uninstaller, folder);
+  create_group_shortcut(kUninstallLinkName, job->destination, job->uninstaller, folder);
   if (moving && shell_move(dialog, folder, programs) != 0) {
     shell_delete_folder(folder);
     return kGroupFailed;
@@ -97,6 +95,12 @@ GroupResult make_program_group(HWND dialog, const InstallJob* job, const WideCha
 }
 
 }  // namespace
+
+void link_path(const WideChar* folder, const WideChar* name, WideChar* buffer) {
+  copy_text(folder, buffer, kLinkPathCapacity);
+  join_path(name, buffer, kLinkPathCapacity);
+  append_text(L".lnk", buffer, kLinkPathCapacity);
+}
 
 void special_folder_path(int csidl, WideChar* buffer) {
   buffer[0] = 0;
@@ -174,9 +178,7 @@ void create_group_shortcut(const WideChar* link_name, const WideChar* target_fol
   copy_text(target_folder, target, kLinkPathCapacity);
   join_path(target_file, target, kLinkPathCapacity);
   WideChar link[kLinkPathCapacity];
-  copy_text(link_folder, link, kLinkPathCapacity);
-  join_path(link_name, link, kLinkPathCapacity);
-  append_text(L".lnk", link, kLinkPathCapacity);
+  link_path(link_folder, link_name, link);
   create_shell_link(link, target, working);
 }
 

@@ -1,5 +1,6 @@
 // Shortcuts and the program group: special folders, the quick-launch folder,
-// shell link files, and the program group with its two shortcuts.
+// shell link files, the program group with its two shortcuts, and the names
+// of all of them, which the uninstaller removes by the same rules.
 #pragma once
 
 #include <windows.h>
@@ -9,6 +10,11 @@
 struct InstallJob;
 
 inline constexpr int kLinkPathCapacity = 512;
+// The program group's shortcut to the uninstaller.
+inline constexpr WideChar kUninstallLinkName[] = L"Uninstall";
+
+// <folder>\<name>.lnk into buffer (kLinkPathCapacity).
+void link_path(const WideChar* folder, const WideChar* name, WideChar* buffer);
 
 // The file-system path of a special folder (CSIDL number) into buffer (at
 // least 260 characters), or an empty buffer.

@@ -35,6 +35,8 @@ struct SetupState {
   char Group[kFieldCapacity];        // .INF "Group", else the FILE_ID.DIZ name
   char Class[kFieldCapacity];        // window class of the packaged program, else Group
   char Exe[kFieldCapacity];          // .INF "Exe": file name of the main program
+  char Publisher[kFieldCapacity];    // .INF "Publisher"; empty: the Apps list shows "Vantorix"
+  char version[kFieldCapacity];      // the version from FILE_ID.DIZ's first line
   WideChar base_name[kFieldCapacity];  // first language pack's name less "_XX.LNG"
   WideChar setup_path[kPathCapacity];  // full path of the running executable
   HFONT__* title_font;               // font of the title label, made once, freed at the end

@@ -24,6 +24,10 @@ constexpr UiString kEnglish[] = {
     {136, "Select &all"},
     {137, "&Deselect all"},
     {138, "&Invert selection"},
+    {3100, "Remove this program and its shortcuts from the computer? Files you added to its folder are kept."},
+    {3101, " has been removed."},
+    {3102, "These files are in use and could not be removed. Close the program and run the uninstaller again:"},
+    {3103, "The uninstaller is damaged: it cannot tell which files belong to the program. Nothing was removed."},
     {0, nullptr},
 };
 
@@ -43,6 +47,13 @@ constexpr UiString kGerman[] = {
     {136, "Alles &markieren"},
     {137, "Markierung &aufheben"},
     {138, "Markierung &umkehren"},
+    {3100, "Dieses Programm und seine Verkn\xFC" "pfungen vom Computer entfernen? Dateien, die Sie selbst in seinen "
+           "Ordner gelegt haben, bleiben erhalten."},
+    {3101, " wurde entfernt."},
+    {3102, "Diese Dateien werden verwendet und konnten nicht entfernt werden. Schlie\xDF" "en Sie das Programm und "
+           "starten Sie die Deinstallation erneut:"},
+    {3103, "Das Deinstallationsprogramm ist besch\xE4" "digt: Es kann nicht feststellen, welche Dateien zum Programm "
+           "geh\xF6" "ren. Es wurde nichts entfernt."},
     {0, nullptr},
 };
 
@@ -62,6 +73,13 @@ constexpr UiString kItalian[] = {
     {136, "Seleziona tutto"},
     {137, "Deseleziona tutto"},
     {138, "Inverti selezione"},
+    {3100, "Rimuovere questo programma e i suoi collegamenti dal computer? I file aggiunti alla sua cartella "
+           "vengono conservati."},
+    {3101, " \xE8 stato rimosso."},
+    {3102, "Questi file sono in uso e non \xE8 stato possibile rimuoverli. Chiudi il programma ed esegui di nuovo "
+           "la disinstallazione:"},
+    {3103, "Il programma di disinstallazione \xE8 danneggiato: non sa quali file appartengono al programma. Non "
+           "\xE8 stato rimosso nulla."},
     {0, nullptr},
 };
 

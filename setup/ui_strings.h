@@ -24,6 +24,13 @@ extern const UiStringTable ui_string_tables[kUiTableCount];
 // The ids that set_dialog_texts applies to dialog 1000: the title, then controls.
 extern const uint16_t dialog_text_ids[];
 
+// The uninstaller's texts: the question, the closing message behind the
+// Group, the files in use (their names follow), a list that cannot be read.
+inline constexpr uint16_t kTextUninstallConfirm = 3100;
+inline constexpr uint16_t kTextUninstalled = 3101;
+inline constexpr uint16_t kTextUninstallInUse = 3102;
+inline constexpr uint16_t kTextUninstallDamaged = 3103;
+
 // Capacities the installer looks texts up with.
 inline constexpr int kDialogTextCapacity = 511;
 inline constexpr int kMessageTextCapacity = 510;

@@ -14,6 +14,7 @@
 #include "tools/vxpack/archive_view.h"
 #include "tools/vxpack/build.h"
 #include "tools/vxpack/commands.h"
+#include "tools/vxpack/uninstaller.h"
 
 namespace fs = std::filesystem;
 using vxtest::Bytes;
@@ -226,7 +227,9 @@ TEST(Build, OutputThatDoesNotReadBackIsRemoved) {
 TEST(Build, WarningsAreShownUnlessQuiet) {
   BuildDir d;
   fs::remove(d.package / "UnInst.exe");
-  Built b = d.build("Setup.exe", level(0));
+  vxpack::BuildOptions o = level(0);
+  o.uninstaller = false;
+  Built b = d.build("Setup.exe", o);
   EXPECT_EQ(b.code, 0);
   EXPECT_NE(b.err.find("warning: UnInst.exe: is missing"), std::string::npos) << b.err;
   vxpack::BuildOptions q = level(0);
@@ -235,6 +238,29 @@ TEST(Build, WarningsAreShownUnlessQuiet) {
   EXPECT_EQ(b.code, 0);
   EXPECT_EQ(b.err, "");
   EXPECT_EQ(b.out, "");
+}
+
+// The package's own UnInst.exe wins; without one the standard uninstaller
+// goes in (unless left out), carrying the list of what the installer writes.
+TEST(Build, AddsTheStandardUninstallerWhenThePackageHasNone) {
+  BuildDir d;
+  EXPECT_NE(d.build("Own.exe", level(0)).out.find("uninstaller: the package's own UnInst.exe"), std::string::npos);
+  fs::remove(d.package / "UnInst.exe");
+  vxpack::BuildOptions o = level(0);
+  o.uninstaller = false;
+  EXPECT_NE(d.build("None.exe", o).out.find("uninstaller: none\n"), std::string::npos);
+  if (vxpack::embedded_uninstaller().empty()) GTEST_SKIP() << "no uninstaller built in";
+  const Built b = d.build("Setup.exe", level(2));
+  ASSERT_EQ(b.code, 0) << b.err;
+  EXPECT_NE(b.out.find("uninstaller: the standard UnInst.exe"), std::string::npos) << b.out;
+  EXPECT_EQ(b.err.find("UnInst.exe"), std::string::npos) << b.err;
+  std::ostringstream out, err;
+  ASSERT_EQ(vxpack::run_extract(d.dir / "Setup.exe", d.dir / "out", out, err), 0) << err.str();
+  ASSERT_EQ(vxpack::run_extract(d.dir / "out" / "UnInst.exe", d.dir / "list", out, err), 0) << err.str();
+  const Bytes list = vxtest::read_file(d.dir / "list" / "UNINST.LST");
+  EXPECT_EQ(std::string(list.begin(), list.end()),
+            "ID=FOO\r\nGroup=Foo Tool\r\nExe=Foo.exe\r\nFile=FILE_ID.DIZ\r\nFile=Foo_FR.LNG\r\nFile=noise.bin\r\n"
+            "File=empty.dat\r\nFile=big.dat\r\nFile=Foo.exe\r\nFile=UnInst.exe\r\n");
 }
 
 #if !defined(_WIN32) && defined(VX_TEST_PE_STUB)

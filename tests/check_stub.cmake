@@ -1,11 +1,13 @@
 cmake_policy(SET CMP0057 NEW)  # IN_LIST
-# Checks the built stub: at most LIMIT bytes, and only DLLs that every Windows
-# has among its imports (no runtime DLL of the compiler's).
+# Checks a built stub (the setup stub or the uninstaller): at most LIMIT
+# bytes, and only DLLs that every Windows has among its imports (no runtime
+# DLL of the compiler's).
 #   cmake -DSTUB=vxstub.exe -DLIMIT=200000 -DOBJDUMP=objdump -P check_stub.cmake
+cmake_path(GET STUB FILENAME name)
 file(SIZE ${STUB} size)
-message(STATUS "vxstub.exe: ${size} bytes (limit ${LIMIT})")
+message(STATUS "${name}: ${size} bytes (limit ${LIMIT})")
 if(size GREATER LIMIT)
-  message(FATAL_ERROR "vxstub.exe is ${size} bytes, more than ${LIMIT}")
+  message(FATAL_ERROR "${name} is ${size} bytes, more than ${LIMIT}")
 endif()
 
 execute_process(COMMAND ${OBJDUMP} -p ${STUB} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
@@ -21,7 +23,7 @@ foreach(entry ${names})
   string(REPLACE "DLL Name: " "" dll "${entry}")
   string(TOLOWER "${dll}" dll)
   if(NOT dll IN_LIST system_dlls)
-    message(FATAL_ERROR "vxstub.exe imports ${dll}, which is not part of Windows")
+    message(FATAL_ERROR "${name} imports ${dll}, which is not part of Windows")
   endif()
   message(STATUS "imports ${dll}")
 endforeach()

@@ -6,7 +6,7 @@
 #include <ctime>
 
 #include "archive/extract.h"
-#include "archive/writer.h"
+#include "packer/writer.h"
 #include "tests/test_support.h"
 
 using vxtest::Bytes;

@@ -7,7 +7,7 @@
 #include "archive/checksum.h"
 #include "archive/memory.h"
 #include "archive/reader.h"
-#include "archive/writer.h"
+#include "packer/writer.h"
 #include "support/files.h"
 #include "tests/test_support.h"
 

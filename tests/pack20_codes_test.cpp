@@ -4,7 +4,7 @@
 // significant first with zero padding only in the last byte.
 #include <gtest/gtest.h>
 
-#include "archive/pack20_codes.h"
+#include "packer/pack20_codes.h"
 
 using namespace pack20;
 

@@ -6,7 +6,7 @@
 // symbol, output is deterministic, and matches reach across the whole window.
 #include <gtest/gtest.h>
 
-#include "archive/pack20.h"
+#include "packer/pack20.h"
 #include "archive/unpack20.h"
 #include "tests/decode_harness.h"
 #include "tests/reference_unpack20.h"

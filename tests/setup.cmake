@@ -1,6 +1,7 @@
 # The setup program: its pure logic on both platforms; under Wine also the
 # dialog on its real template, the stub's size and imports, the sample
-# Setup.exe started as a process in three UI languages, and the uninstaller.
+# Setup.exe started as a process in three UI languages, and the standard
+# uninstaller.
 vx_add_test(setup_logic_test setup_logic_test.cpp LIBS vx_setup_logic vx_test_support)
 vx_add_test(setup_install_names_test setup_install_names_test.cpp LIBS vx_setup_logic vx_test_support)
 
@@ -38,17 +39,18 @@ foreach(case "en;en_US.UTF-8;Setup;Cancel" "de;de_DE.UTF-8;Installation;Abbruch"
   set_tests_properties(setup_e2e_${tag} PROPERTIES ENVIRONMENT "LANG=${lang};LC_ALL=${lang}" TIMEOUT 120)
 endforeach()
 
-# The stub's size budget (far below the archive scan's 250,000 bytes) and its
-# imports (system DLLs only).
-add_test(NAME vxstub_size_and_imports
-         COMMAND ${CMAKE_COMMAND} -DSTUB=$<TARGET_FILE:vxstub> -DLIMIT=200000 -DOBJDUMP=${CMAKE_OBJDUMP}
-                 -P ${CMAKE_CURRENT_SOURCE_DIR}/check_stub.cmake)
+# The size budget of the stub and of the uninstaller (far below the archive
+# scan's 250,000 bytes) and their imports (system DLLs only).
+foreach(stub vxstub vxuninst)
+  add_test(NAME ${stub}_size_and_imports
+           COMMAND ${CMAKE_COMMAND} -DSTUB=$<TARGET_FILE:${stub}> -DLIMIT=200000 -DOBJDUMP=${CMAKE_OBJDUMP}
+                   -P ${CMAKE_CURRENT_SOURCE_DIR}/check_stub.cmake)
+endforeach()
 
-# The sample package's uninstaller on a faked installation.
-vx_add_test(uninst_test uninst_test.cpp LIBS vx_test_support shell32 advapi32)
-target_compile_definitions(uninst_test PRIVATE VX_UNINST_PATH="$<TARGET_FILE:UnInst>")
-target_include_directories(uninst_test PRIVATE ${PROJECT_BINARY_DIR}/examples)
-add_dependencies(uninst_test UnInst)
+# The standard uninstaller on installations laid out by the test.
+vx_add_test(uninst_test uninst_test.cpp LIBS vx_test_support vxpack_lib)
+target_compile_definitions(uninst_test PRIVATE VX_UNINSTALLER_PATH="$<TARGET_FILE:vxuninst>")
+add_dependencies(uninst_test vxuninst)
 
 # The installation on OK: files, registry, shortcuts, fallback and messages,
 # with the real dialog against packages the tests build.
@@ -56,7 +58,7 @@ vx_add_test(setup_install_test setup_install_test.cpp ${VX_SETUP_RESOURCES} LIBS
 target_include_directories(setup_install_test PRIVATE ${PROJECT_SOURCE_DIR}/setup)
 
 # The sample Setup.exe installed as a process through setup_probe, then
-# removed by its own UnInst.exe.
+# removed by the standard UnInst.exe that vxpack added.
 vx_add_test(setup_e2e_install_test setup_e2e_install_test.cpp LIBS vx_test_support ole32 shell32 uuid advapi32)
 target_compile_definitions(setup_e2e_install_test PRIVATE VX_PROBE_PATH="$<TARGET_FILE:setup_probe>"
                            VX_SAMPLE_SETUP="${VX_SAMPLE_SETUP}")

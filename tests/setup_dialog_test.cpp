@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/writer.h"
+#include "packer/writer.h"
 #include "setup/dialog.h"
 #include "setup/language_list.h"
 #include "setup/main.h"

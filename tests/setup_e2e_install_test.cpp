@@ -1,8 +1,9 @@
 // End to end: the sample Setup.exe runs as a process and is driven by
 // setup_probe (destination set, French unchecked, OK pressed, the closing
 // message read and confirmed); then the installed files, the registry records
-// and the shortcuts are checked, and the installed UnInst.exe must remove
-// all of it again.
+// (the Apps-list entry among them) and the shortcuts are checked, and the
+// standard UnInst.exe that vxpack added must remove all of it again but a
+// file of the user's own.
 #include <windows.h>
 #include <objbase.h>
 #include <shlobj.h>
@@ -32,6 +33,12 @@ std::wstring registry_text(HKEY root, const wchar_t* key, const wchar_t* value) 
   DWORD bytes = sizeof text - 2;
   if (RegGetValueW(root, key, value, RRF_RT_REG_SZ, nullptr, text, &bytes) != ERROR_SUCCESS) return L"<missing>";
   return text;
+}
+
+DWORD registry_number(HKEY root, const wchar_t* key, const wchar_t* value) {
+  DWORD number = 0xFFFFFFFF, bytes = sizeof number;
+  RegGetValueW(root, key, value, RRF_RT_REG_DWORD, nullptr, &number, &bytes);
+  return number;
 }
 
 bool key_exists(HKEY root, const wchar_t* key) {
@@ -120,7 +127,20 @@ TEST(SampleSetup, InstallsAndTheUninstallerRemovesIt) {
   EXPECT_FALSE(fs::exists(target / "FooTool.inf"));
   EXPECT_TRUE(same_path(registry_text(HKEY_CURRENT_USER, L"Software\\Vantorix", kSampleId), target));
   EXPECT_EQ(registry_text(HKEY_LOCAL_MACHINE, kUninstallKey, L"DisplayName"), kSampleGroup);
-  EXPECT_TRUE(same_path(registry_text(HKEY_LOCAL_MACHINE, kUninstallKey, L"UninstallString"), target / "UnInst.exe"));
+  const std::wstring uninstaller = L"\"" + (target / "UnInst.exe").wstring() + L"\"";
+  const std::wstring program = L"\"" + (target / "FooTool.exe").wstring() + L"\"";
+  EXPECT_EQ(_wcsicmp(registry_text(HKEY_LOCAL_MACHINE, kUninstallKey, L"UninstallString").c_str(), uninstaller.c_str()), 0);
+  EXPECT_EQ(_wcsicmp(registry_text(HKEY_LOCAL_MACHINE, kUninstallKey, L"QuietUninstallString").c_str(),
+                     (uninstaller + L" /S").c_str()), 0);
+  EXPECT_EQ(_wcsicmp(registry_text(HKEY_LOCAL_MACHINE, kUninstallKey, L"DisplayIcon").c_str(), program.c_str()), 0);
+  EXPECT_TRUE(same_path(registry_text(HKEY_LOCAL_MACHINE, kUninstallKey, L"InstallLocation"), target));
+  EXPECT_EQ(registry_text(HKEY_LOCAL_MACHINE, kUninstallKey, L"DisplayVersion"), L"1.2");
+  EXPECT_EQ(registry_text(HKEY_LOCAL_MACHINE, kUninstallKey, L"Publisher"), L"Foo Works");
+  uintmax_t bytes = 0;
+  for (const auto& file : fs::directory_iterator(target)) bytes += file.file_size();
+  EXPECT_EQ(registry_number(HKEY_LOCAL_MACHINE, kUninstallKey, L"EstimatedSize"), (bytes + 1023) / 1024);
+  EXPECT_EQ(registry_number(HKEY_LOCAL_MACHINE, kUninstallKey, L"NoModify"), 1u);
+  EXPECT_EQ(registry_number(HKEY_LOCAL_MACHINE, kUninstallKey, L"NoRepair"), 1u);
   const fs::path desktop_link = special(CSIDL_DESKTOPDIRECTORY) / (std::wstring(kSampleGroup) + L".lnk");
   EXPECT_TRUE(same_path(link_target(desktop_link), target / "FooTool.exe"));
   fs::path programs = special(CSIDL_COMMON_PROGRAMS);
@@ -130,10 +150,14 @@ TEST(SampleSetup, InstallsAndTheUninstallerRemovesIt) {
   EXPECT_TRUE(same_path(link_target(group / L"Uninstall.lnk"), target / "UnInst.exe"));
 
   // The uninstaller hands over to a copy of itself and ends; the copy then
-  // removes everything.
-  EXPECT_EQ(run(L"\"" + (target / "UnInst.exe").wstring() + L"\" /S", 20000), 0);
-  for (int i = 0; i < 200 && (fs::exists(target) || key_exists(HKEY_LOCAL_MACHINE, kUninstallKey)); ++i) Sleep(50);
-  EXPECT_FALSE(fs::exists(target)) << "only package files were there";
+  // removes everything but the user's file.
+  vxtest::write_file(target / "notes.txt", vxtest::bytes_of("mine"));
+  EXPECT_EQ(run(uninstaller + L" /S", 20000), 0);
+  for (int i = 0; i < 200 && (fs::exists(target / "UnInst.exe") || key_exists(HKEY_LOCAL_MACHINE, kUninstallKey)); ++i) Sleep(50);
+  for (const wchar_t* const* name = kSampleFiles; *name != nullptr; ++name) {
+    EXPECT_FALSE(fs::exists(target / *name)) << fs::path(*name).string();
+  }
+  EXPECT_TRUE(fs::exists(target / "notes.txt"));
   EXPECT_FALSE(key_exists(HKEY_LOCAL_MACHINE, kUninstallKey));
   EXPECT_EQ(registry_text(HKEY_CURRENT_USER, L"Software\\Vantorix", kSampleId), L"<missing>");
   EXPECT_FALSE(fs::exists(desktop_link));

@@ -5,7 +5,7 @@
 #include <commctrl.h>
 #include <ole2.h>
 
-#include "archive/writer.h"
+#include "packer/writer.h"
 #include "setup/dialog.h"
 #include "setup/language_list.h"
 #include "setup/main.h"

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "archive/extract.h"
-#include "archive/writer.h"
+#include "packer/writer.h"
 #include "setup/destination.h"
 #include "setup/install.h"
 #include "setup/main.h"
@@ -247,7 +247,8 @@ TEST_F(SetupInstall, FreshInstallation) {
 
   EXPECT_TRUE(same_path(read_registry(HKEY_CURRENT_USER, kVendorKey, L"VXT"), target));
   EXPECT_EQ(read_registry(HKEY_LOCAL_MACHINE, kUninstallKey, L"DisplayName"), kGroup);
-  EXPECT_TRUE(same_path(read_registry(HKEY_LOCAL_MACHINE, kUninstallKey, L"UninstallString"), target / "UnInst.exe"));
+  EXPECT_TRUE(same_path(read_registry(HKEY_LOCAL_MACHINE, kUninstallKey, L"UninstallString"),
+                        L"\"" + (target / "UnInst.exe").wstring() + L"\""));
   EXPECT_EQ(read_registry(HKEY_LOCAL_MACHINE, kUninstallKey, L"Publisher"), L"Vantorix");
 
   // The desktop and quick-launch shortcuts work in the program's folder; the
@@ -375,7 +376,8 @@ TEST_F(SetupInstall, ReadOnlyFileGoesThroughTheTemporaryFolder) {
   EXPECT_FALSE(fs::exists(target / "Installed")) << "moved flat, not as a folder inside";
   EXPECT_FALSE(fs::exists(temp_folder)) << "the temporary folder is removed";
   EXPECT_TRUE(same_path(read_registry(HKEY_CURRENT_USER, kVendorKey, L"VXT"), target));
-  EXPECT_TRUE(same_path(read_registry(HKEY_LOCAL_MACHINE, kUninstallKey, L"UninstallString"), target / "UnInst.exe"));
+  EXPECT_TRUE(same_path(read_registry(HKEY_LOCAL_MACHINE, kUninstallKey, L"UninstallString"),
+                        L"\"" + (target / "UnInst.exe").wstring() + L"\""));
   // The program group was built in the temporary folder and moved.
   fs::path programs = special(CSIDL_COMMON_PROGRAMS);
   const std::optional<Link> main = read_link(link_in(programs / kGroup, kGroup));
@@ -697,19 +699,20 @@ TEST_F(SetupInstall, UninstallEntryFallsBackToTheUser) {
   // A root below which no key can be created stands for a standard user's
   // view of HKEY_LOCAL_MACHINE.
   HKEY no_rights = reinterpret_cast<HKEY>(static_cast<uintptr_t>(0x7FFF1234));
-  HKEY written = write_uninstall_entry_under(no_rights, HKEY_CURRENT_USER, L"C:\\P\\UnInst.exe");
+  const UninstallEntry entry = {L"C:\\P\\UnInst.exe", L"C:\\P\\UnInst.exe", L"C:\\P", 0};
+  HKEY written = write_uninstall_entry_under(no_rights, HKEY_CURRENT_USER, &entry);
   EXPECT_EQ(written, HKEY_CURRENT_USER);
   EXPECT_EQ(read_registry(HKEY_CURRENT_USER, kUninstallKey, L"DisplayName"), kGroup);
-  EXPECT_EQ(read_registry(HKEY_CURRENT_USER, kUninstallKey, L"UninstallString"), L"C:\\P\\UnInst.exe");
+  EXPECT_EQ(read_registry(HKEY_CURRENT_USER, kUninstallKey, L"UninstallString"), L"\"C:\\P\\UnInst.exe\"");
   EXPECT_EQ(read_registry(HKEY_CURRENT_USER, kUninstallKey, L"Publisher"), L"Vantorix");
   EXPECT_EQ(read_registry(HKEY_LOCAL_MACHINE, kUninstallKey, L"DisplayName"), L"<missing>");
   // Where the machine's key can be written, the user's stays untouched.
   RegDeleteKeyW(HKEY_CURRENT_USER, kUninstallKey);
-  EXPECT_EQ(write_uninstall_entry_under(HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER, L"C:\\P\\UnInst.exe"), HKEY_LOCAL_MACHINE);
+  EXPECT_EQ(write_uninstall_entry_under(HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER, &entry), HKEY_LOCAL_MACHINE);
   EXPECT_EQ(read_registry(HKEY_CURRENT_USER, kUninstallKey, L"DisplayName"), L"<missing>");
   // Without a Group there is no entry: it would be the Uninstall key itself.
   state_.Group[0] = 0;
-  EXPECT_EQ(write_uninstall_entry_under(HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER, L"C:\\P\\UnInst.exe"), nullptr);
+  EXPECT_EQ(write_uninstall_entry_under(HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER, &entry), nullptr);
 }
 
 TEST_F(SetupInstall, TemporaryFolderNamesCountInHexadecimal) {

@@ -9,6 +9,7 @@
 #include "setup/columns.h"
 #include "setup/package_text.h"
 #include "setup/ui_strings.h"
+#include "setup/uninstall_list.h"
 #include "tests/test_support.h"
 
 using vxtest::narrow;
@@ -45,16 +46,17 @@ TEST(UiLanguage, SystemLanguageIdsMapToTables) {
 }
 
 TEST(UiText, TablesHoldExactlyTheirIdsInOrder) {
-  const uint16_t ids[] = {1000, 99, 2, 1010, 1031, 1041, 1042, 1043, 2001, 2002, 3001, 3000, 136, 137, 138};
+  const uint16_t ids[] = {1000, 99, 2, 1010, 1031, 1041, 1042, 1043, 2001, 2002, 3001,
+                          3000, 136,  137, 138,  3100, 3101, 3102, 3103};
   for (const UiStringTable& table : ui_string_tables) {
     EXPECT_EQ(table.encoding, 0);
     int i = 0;
     for (; table.entries[i].id != 0; ++i) {
-      ASSERT_LT(i, 15) << table.code;
+      ASSERT_LT(i, 19) << table.code;
       EXPECT_EQ(table.entries[i].id, ids[i]) << table.code;
       EXPECT_NE(table.entries[i].text, nullptr);
     }
-    EXPECT_EQ(i, 15) << table.code;
+    EXPECT_EQ(i, 19) << table.code;
     EXPECT_EQ(table.entries[i].text, nullptr);
   }
 }
@@ -245,6 +247,19 @@ vxtest::Bytes utf16_pack(const std::string& ascii, bool bom = true) {
     out.push_back(0);
   }
   return out;
+}
+
+// Only "File=" lines name files; a name too long for the buffer comes back
+// empty, never cut into the name of another file.
+TEST(UninstallList, FileLinesInOrder) {
+  const std::string long_name(20, 'x');
+  const std::string text = "Exe=a.exe\nFile=a.exe\r\n\r\n file=no\nFiles=no\nFile=" + long_name + "\nFile=\nFile=b c";
+  const char* cursor = text.c_str();
+  std::string names;
+  char name[16];
+  while (next_listed_file(&cursor, name, sizeof name)) names += std::string(name) + "|";
+  EXPECT_EQ(names, "a.exe|||b c|");
+  EXPECT_EQ(*cursor, 0);
 }
 
 TEST(LanguagePacks, DisplayNameInBothEncodings) {

@@ -6,7 +6,7 @@
 #include <map>
 
 #include "archive/extract.h"
-#include "archive/writer.h"
+#include "packer/writer.h"
 #include "tests/greedy_packer.h"
 #include "tests/test_support.h"
 

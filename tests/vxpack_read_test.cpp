@@ -5,7 +5,7 @@
 
 #include <sstream>
 
-#include "archive/writer.h"
+#include "packer/writer.h"
 #include "tests/test_support.h"
 #include "tools/vxpack/commands.h"
 

@@ -3,6 +3,7 @@
 // and only then gives it the output's name.
 #include "tools/vxpack/build.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -13,11 +14,12 @@
 
 #include "archive/checksum.h"
 #include "archive/extract.h"
-#include "archive/pack20.h"
-#include "archive/writer.h"
+#include "packer/pack20.h"
+#include "packer/writer.h"
 #include "tools/vxpack/archive_view.h"
 #include "tools/vxpack/commands.h"
 #include "tools/vxpack/package.h"
+#include "tools/vxpack/uninstaller.h"
 
 extern const unsigned char vx_stub_data[];
 extern const std::size_t vx_stub_size;
@@ -221,6 +223,24 @@ int run_build(const BuildOptions& o, std::ostream& out, std::ostream& err) {
   }
 
   Package pkg = scan_package(o.folder, ScanOptions{o.output, o.excludes});
+  // A package without an UnInst.exe of its own gets the standard one, as an
+  // entry made in memory (no source file), last in the archive.
+  std::string uninstaller, carried = "the package's own UnInst.exe";
+  const bool has_own = std::any_of(pkg.files.begin(), pkg.files.end(),
+                                   [](const PackageFile& f) { return entry_role_of(f.file_name) == kRoleUninstaller; });
+  if (!has_own) {
+    uninstaller = o.uninstaller ? embedded_uninstaller() : std::string();
+    carried = uninstaller.empty() ? "none" : "the standard UnInst.exe";
+  }
+  if (!uninstaller.empty()) {
+    uninstaller = attach_uninstall_list(uninstaller, uninstall_list(pkg));
+    std::erase_if(pkg.problems, [](const Problem& p) { return !p.error && p.file == "UnInst.exe"; });
+    PackageFile file;
+    file.name = file.file_name = file.shown = "UnInst.exe";
+    file.size = uninstaller.size();
+    file.modified = std::time(nullptr);
+    pkg.files.push_back(file);
+  }
   for (const Problem& p : pkg.problems) {
     if (p.error || !o.quiet) err << "vxpack: " << (p.error ? "error: " : "warning: ") << p.file << ": " << p.text << "\n";
   }
@@ -286,8 +306,13 @@ int run_build(const BuildOptions& o, std::ostream& out, std::ostream& err) {
     header.name = f.name;
     header.file_time = dos_time_of(o.reproducible ? fixed_time : f.modified, o.reproducible);
     header.file_attr = kAttrArchive | (f.read_only ? uint32_t{kAttrReadOnly} : 0u);
-    const bool streamed = !packer || f.size == 0;
-    if (streamed ? !write_stored_streaming(f, header, file, &write_ok) : !read_bytes(f.source, f.size, &data)) {
+    // Files on disk that are stored go in pieces; the rest is read whole
+    // for the packer, or is the standard uninstaller made in memory.
+    const bool in_memory = f.source.empty();
+    const bool streamed = !in_memory && (!packer || f.size == 0);
+    if (in_memory) data.assign(uninstaller.begin(), uninstaller.end());
+    if (!in_memory &&
+        (streamed ? !write_stored_streaming(f, header, file, &write_ok) : !read_bytes(f.source, f.size, &data))) {
       progress.clear();
       std::fclose(file);
       remove_quietly(temp);
@@ -299,9 +324,11 @@ int run_build(const BuildOptions& o, std::ostream& out, std::ostream& err) {
     bool compressed = false;
     if (!streamed) {
       bool continued = false;
-      pack_entry(packer.get(), data.data(), size, o.solid, &packed, &continued);
-      compressed = packed.size() < size;
-      if (!compressed) discard_last_entry(packer.get());
+      if (packer) {
+        pack_entry(packer.get(), data.data(), size, o.solid, &packed, &continued);
+        compressed = packed.size() < size;
+        if (!compressed) discard_last_entry(packer.get());
+      }
       header.method = compressed ? pack_method(o.level) : uint8_t{kMethodStored};
       header.head_flags = compressed && continued ? static_cast<uint16_t>(kFlagSolid) : uint16_t{0};
       header.unp_size = size;
@@ -374,7 +401,7 @@ int run_build(const BuildOptions& o, std::ostream& out, std::ostream& err) {
                   path_text(o.output).c_str(), pkg.files.size(), static_cast<unsigned long long>(total),
                   static_cast<unsigned long long>(packed_total), total ? 100.0 * packed_total / total : 100.0, stored,
                   seconds, o.verify ? ", verified" : "");
-    out << line;
+    out << line << "uninstaller: " << carried << "\n";
     if (!pkg.left_out.empty()) {
       out << "left out (common leftovers and --exclude): ";
       for (std::size_t i = 0; i < pkg.left_out.size() && i < 8; ++i) out << (i ? ", " : "") << pkg.left_out[i];

@@ -22,6 +22,7 @@ struct BuildOptions {
   bool strict = false;             // warnings stop the build too
   bool verbose = false;
   bool progress = false;           // a progress bar (standard error is a terminal)
+  bool uninstaller = true;         // add the standard UnInst.exe when the package has none
   std::vector<std::string> excludes;  // --exclude patterns
 };
 

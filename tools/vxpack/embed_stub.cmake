@@ -1,5 +1,9 @@
-# Writes OUTPUT, a C++ file that defines vx_stub_data and vx_stub_size from
-# the bytes of INPUT (none when INPUT is empty: vxpack then asks for --stub).
+# Writes OUTPUT, a C++ file that defines NAME_data and NAME_size (NAME
+# vx_stub unless given) from the bytes of INPUT (none when INPUT is empty:
+# vxpack then asks for --stub, or adds no uninstaller).
+if(NOT NAME)
+  set(NAME vx_stub)
+endif()
 if(INPUT AND EXISTS "${INPUT}")
   file(READ "${INPUT}" hex HEX)
   string(LENGTH "${hex}" digits)
@@ -10,6 +14,6 @@ else()
   set(size 0)
   set(bytes "0")
 endif()
-file(WRITE "${OUTPUT}.new" "// Generated from the setup stub by embed_stub.cmake.\n#include <cstddef>\n"
-  "extern const unsigned char vx_stub_data[] = {\n${bytes}};\nextern const std::size_t vx_stub_size = ${size};\n")
+file(WRITE "${OUTPUT}.new" "// Generated from ${NAME} by embed_stub.cmake.\n#include <cstddef>\n"
+  "extern const unsigned char ${NAME}_data[] = {\n${bytes}};\nextern const std::size_t ${NAME}_size = ${size};\n")
 file(COPY_FILE "${OUTPUT}.new" "${OUTPUT}" ONLY_IF_DIFFERENT)

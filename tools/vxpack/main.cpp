@@ -39,7 +39,7 @@ int main(int argc, char** argv) {
   std::string file, folder;
   vxpack::BuildOptions build_options;
   std::string build_folder, build_output, build_stub;
-  bool no_solid = false, no_verify = false;
+  bool no_solid = false, no_verify = false, no_uninstaller = false;
   CLI::App* build = app.add_subcommand("build", "Check a package folder and build one setup executable from it");
   build->add_option("FOLDER", build_folder, "The package: program files, FILE_ID.DIZ, .INF, .LNG, UnInst.exe")
       ->required();
@@ -59,6 +59,8 @@ int main(int argc, char** argv) {
       ->type_name("PATTERN")
       ->allow_extra_args(false);
   build->add_flag("--strict", build_options.strict, "Warnings stop the build too (exit code 7)");
+  build->add_flag("--no-uninstaller", no_uninstaller,
+                  "Add no standard UnInst.exe to a package that has none (the product then has no uninstall entry)");
   build->add_flag("-q,--quiet", build_options.quiet, "Print errors only");
   build->add_flag("-v,--verbose", build_options.verbose, "Print one line per file");
   CLI::App* list = app.add_subcommand("list", "Show where the archive is and list its entries");
@@ -81,6 +83,7 @@ int main(int argc, char** argv) {
     build_options.stub = build_stub;
     build_options.solid = !no_solid;
     build_options.verify = !no_verify;
+    build_options.uninstaller = !no_uninstaller;
     build_options.progress = stderr_is_terminal() && !build_options.verbose;
     return vxpack::run_build(build_options, std::cout, std::cerr);
   }

@@ -1,13 +1,13 @@
 // The compressor's driver: the sliding buffer over the solid stream, the
 // hash-chain match finder, lazy parsing (levels 1-4) and price-driven
 // near-optimal parsing (level 5), and block splitting with table changes.
-#include "archive/pack20.h"
+#include "packer/pack20.h"
 
 #include <algorithm>
 #include <cstring>
 #include <new>
 
-#include "archive/pack20_codes.h"
+#include "packer/pack20_codes.h"
 
 using namespace pack20;
 

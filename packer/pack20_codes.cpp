@@ -1,5 +1,5 @@
 // Huffman code lengths, canonical codes, slot tables and table changes.
-#include "archive/pack20_codes.h"
+#include "packer/pack20_codes.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,5 +1,5 @@
 // The archive writer: the block format's headers, byte for byte.
-#include "archive/writer.h"
+#include "packer/writer.h"
 
 #include "archive/checksum.h"
 
