@@ -73,7 +73,7 @@ TEST(PackageChecks, EachMistakeIsNamedWithItsFix) {
   const Row rows[] = {
       {"misspelt key", {{"foo.inf", keys + "Clas=FooWindow\r\n"}}, "foo.inf: line 4: unknown key \"Clas\"", 0},
       {"misspelt key's fix", {{"foo.inf", keys + "Gruop=Foo\r\n"}}, "did you mean Group?", 0},
-      {"unknown key", {{"foo.inf", keys + "Version=2\r\n"}}, "reads only ID, Group, Class and Exe", 0},
+      {"unknown key", {{"foo.inf", keys + "Version=2\r\n"}}, "reads only ID, Group, Class, Exe and Publisher", 0},
       {"key in lower case", {{"foo.inf", "id=FOO\r\nGroup=Foo\r\nExe=Foo.exe\r\n"}}, "letter case only: ID", 0},
       {"blanks around =", {{"foo.inf", "ID=FOO\r\nGroup = Foo\r\nExe=Foo.exe\r\n"}}, "between the key and '='", 0},
       {"blank in front of a value", {{"foo.inf", "ID=FOO\r\nGroup= Foo\r\nExe=Foo.exe\r\n"}}, "remove the blank", 0},

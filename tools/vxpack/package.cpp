@@ -365,8 +365,9 @@ struct InstallKey {
 const InstallKey kInstallKeys[] = {{"ID", kIdCapacity, &PackageFacts::id},
                                    {"Group", kFieldCapacity, &PackageFacts::group},
                                    {"Class", kFieldCapacity, &PackageFacts::window_class},
-                                   {"Exe", kFieldCapacity, &PackageFacts::exe}};
-constexpr char kKeyList[] = "ID, Group, Class and Exe";
+                                   {"Exe", kFieldCapacity, &PackageFacts::exe},
+                                   {"Publisher", kFieldCapacity, &PackageFacts::publisher}};
+constexpr char kKeyList[] = "ID, Group, Class, Exe and Publisher";
 
 // One line of an .INF as its author meant it: key and value around the first
 // '=', blanks and a leading byte-order mark aside.

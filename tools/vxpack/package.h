@@ -30,7 +30,7 @@ struct Problem {
 struct PackageFacts {
   std::string product;           // name from FILE_ID.DIZ
   std::string version;           // version from FILE_ID.DIZ
-  std::string id, group, window_class, exe;  // the .INF keys, as the installer keeps them
+  std::string id, group, window_class, exe, publisher;  // the .INF keys, as the installer keeps them
   std::string base_name;         // from the first .LNG entry
   std::vector<std::string> languages;        // codes of readable language packs
 };
