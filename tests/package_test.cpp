@@ -213,7 +213,9 @@ TEST(StubCheck, OnlyABareSetupStubIsTakenAsStub) {
     const std::string fault = vxpack::stub_fault(c.bytes);
     EXPECT_TRUE(c.fault.empty() ? fault.empty() : fault.find(c.fault) != std::string::npos) << c.fault << ": " << fault;
   }
-  if (!vxpack::embedded_stub().empty()) EXPECT_EQ(vxpack::stub_fault(vxpack::embedded_stub()), "");
+  if (!vxpack::embedded_stub().empty()) {
+    EXPECT_EQ(vxpack::stub_fault(vxpack::embedded_stub()), "");
+  }
   PackageDir d;
   vxtest::write_file(d.dir / "passwd", bytes_of("root:x:0:0\n"));
   vxpack::BuildOptions o;

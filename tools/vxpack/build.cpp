@@ -242,7 +242,7 @@ int run_build(const BuildOptions& o, std::ostream& out, std::ostream& err) {
     pkg.files.push_back(file);
   }
   for (const Problem& p : pkg.problems) {
-    if (p.error || !o.quiet) err << "vxpack: " << (p.error ? "error: " : "warning: ") << p.file << ": " << p.text << "\n";
+    if (p.error || o.strict || !o.quiet) err << "vxpack: " << (p.error ? "error: " : "warning: ") << p.file << ": " << p.text << "\n";
   }
   // The stored size bounds the archive: an entry that does not shrink is stored.
   uint64_t largest = stub.size() + 64;
