@@ -45,6 +45,7 @@ uint32_t read_packed(ArchiveReader* r, uint8_t* buffer, uint32_t count) {
 
 uint32_t write_unpacked(ArchiveReader* r, const uint8_t* bytes, uint32_t count) {
   const uint32_t n = sink_output(r, r->output_file, bytes, count);
+  r->delivered += n;
   if (!r->skip_output) {
     r->data_checksum = update_checksum(r, r->data_checksum, bytes, n, r->archive_format == kFormatOld ? 1 : 2);
   }
@@ -83,24 +84,24 @@ int extract_entries(ArchiveReader* r) {
     close_stream(r->archive_file);
     return kExtractNoWindow;
   }
-  std::fseek(r->archive_file, r->main_header.head_size - r->main_header_read, SEEK_CUR);
+  if (begin_walk(r) != 0) result = kExtractBadChecksum;
 
   while (result == kExtractOk) {
-    if (read_block(r, 0x8000 | kBlockFile) <= 0) break;
-    if (r->block.head_type == kBlockSub) {
-      std::fseek(r->archive_file, r->next_block, SEEK_SET);
-      continue;
+    const int walked = next_entry(r);
+    if (walked == 0) break;
+    // A damaged archive (or entry header) ends the pass before the entry's callback.
+    if (walked < 0 || r->entry_header_damaged) {
+      result = kExtractBadChecksum;
+      break;
     }
-    map_entry_attributes(r);
     const FileHeader& e = r->entry;
     if ((e.head_flags & kFlagContinuedFromPrevious) && first_entry) {
       result = kExtractNoArchive;
       break;
     }
     first_entry = false;
-    // 32-bit offset arithmetic wraps: a pack_size of 2^31 or more (in a block
-    // without the data-size bit) gives an offset the seek refuses.
-    std::fseek(r->archive_file, static_cast<int32_t>(static_cast<uint32_t>(r->next_block) - e.pack_size), SEEK_SET);
+    // The walk has checked that the data begins behind the header.
+    std::fseek(r->archive_file, r->next_block - static_cast<int32_t>(e.pack_size), SEEK_SET);
 
     if (e.file_attr & kAttrDirectory) {
       name[0] = 0;
@@ -131,6 +132,7 @@ int extract_entries(ArchiveReader* r) {
     }
     r->skip_output = name[0] == 0;
     r->sink_failed = false;
+    r->delivered = 0;
     r->data_checksum = r->archive_format == kFormatOld ? 0 : 0xFFFFFFFFu;
     r->packed_left = e.pack_size;
     r->unpacked_left = static_cast<int32_t>(e.unp_size);
@@ -142,12 +144,11 @@ int extract_entries(ArchiveReader* r) {
     } else if (e.unp_ver > 15) {
       decompress_entry(r, r->window.data, e.head_flags & kFlagSolid);
     }
-    std::fseek(r->archive_file, r->next_block, SEEK_SET);
 
-    // An entry must also deliver all of its bytes: a stored entry whose data
-    // is cut short could still match a 16-bit sum, and would then hand the
-    // caller fewer bytes than its size says.
-    const bool mismatch = !r->skip_output && (!checksum_matches(r) || r->unpacked_left > 0);
+    // An entry must also deliver all of its bytes: data cut short could still
+    // match its checksum (a 16-bit sum, or a compressed entry that the decoder
+    // gave up on), and would then hand the caller fewer bytes than its size.
+    const bool mismatch = !r->skip_output && (!checksum_matches(r) || r->delivered < e.unp_size);
     if (mismatch) result = kExtractBadChecksum;
     close_stream(output);
     r->output_file = nullptr;

@@ -13,7 +13,7 @@ enum ExtractResult : int {
   kExtractOk = 0,              // every entry handled, or the callback ended the pass
   kExtractNoReader = 1,        // the ArchiveReader (or the memory sink) cannot be allocated
   kExtractNoArchive = 2,       // cannot open, no archive, or first entry continued
-  kExtractBadChecksum = 3,     // an entry's data checksum did not match (or it is damaged)
+  kExtractBadChecksum = 3,     // damaged: a data or header checksum, a short entry or a broken block walk
   kExtractNoWindow = 9,        // the 2^20-byte window cannot be allocated
   kExtractNoCopyBuffer = -1,   // the stored copy cannot allocate its buffer
   kExtractCannotCreate = -5,   // an output file cannot be created

@@ -2,6 +2,7 @@
 // a zero-filled local buffer through one bounded little-endian cursor.
 #include "archive/headers.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "archive/checksum.h"
@@ -63,23 +64,84 @@ int32_t scan_for_archive(ArchiveReader* r) {
   const uint8_t* buf = buffer.data;
   for (int i = 0; i < valid && r->location == kLocationNone; ++i) {
     if (buf[i] != 0x52) continue;
+    // A candidate whose main header is cut short by the end of the file is
+    // passed over, like a short main header at offset 0.
     if (old_signature_at(buf, valid, i, file_pos)) {
+      std::fseek(r->archive_file, file_pos + i, SEEK_SET);
+      if (read_header(r, kBlockMain) != kMainHeaderSize) continue;
       r->archive_format = kFormatOld;
       r->archive_offset = file_pos + i;
-      std::fseek(r->archive_file, r->archive_offset, SEEK_SET);
-      read_header(r, kBlockMain);
       r->location = kLocationAppended;
     } else if (marker_at(buf, valid, i)) {
+      std::fseek(r->archive_file, file_pos + i, SEEK_SET);
+      read_bytes(r->archive_file, r->marker, 7);
+      if (read_header(r, kBlockMain) != kMainHeaderSize) continue;
       r->archive_format = kFormatMarked;
       r->archive_offset = file_pos + i;
-      std::fseek(r->archive_file, r->archive_offset, SEEK_SET);
-      read_bytes(r->archive_file, r->marker, 7);
-      read_header(r, kBlockMain);
       r->location = (r->main_header.head_flags & kMainVolume) ? kLocationVolume : kLocationAppended;
     }
   }
   release(&buffer);
   return r->location;
+}
+
+// Continues header_crc over the next count bytes of the stream; false when
+// the file ends first.
+bool crc_over_stream(ArchiveReader* r, uint32_t count) {
+  uint8_t piece[256];
+  while (count > 0) {
+    const int want = count < sizeof piece ? static_cast<int>(count) : static_cast<int>(sizeof piece);
+    if (read_bytes(r->archive_file, piece, want) != want) return false;
+    r->header_crc = crc32_update(r, r->header_crc, piece, static_cast<uint32_t>(want));
+    count -= static_cast<uint32_t>(want);
+  }
+  return true;
+}
+
+bool has_end_mark(const ArchiveReader* r) {
+  return r->archive_format == kFormatMarked && (r->main_header.head_flags & kMainEndMark) != 0;
+}
+
+// A block other than a file entry: its whole header must be in the file. In
+// an archive with the end mark every block was sealed by our writer, so its
+// checksum must match too (a changed type byte must not hide an entry).
+bool other_header_sound(ArchiveReader* r, bool end_mark) {
+  std::fseek(r->archive_file, r->block_start + 2, SEEK_SET);
+  r->header_crc = 0xFFFFFFFFu;
+  if (!crc_over_stream(r, r->entry.head_size - 2u)) return false;
+  return !end_mark || crc_matches(r->entry.head_crc, r->header_crc);
+}
+
+// The seven zero bytes behind the end block.
+bool zero_block_follows(ArchiveReader* r) {
+  uint8_t tail[7];
+  std::fseek(r->archive_file, r->next_block, SEEK_SET);
+  if (read_bytes(r->archive_file, tail, 7) != 7) return false;
+  for (const uint8_t b : tail) {
+    if (b != 0) return false;
+  }
+  return true;
+}
+
+// Reads the rest of a file entry's header behind its 32 fixed bytes: the name
+// (cut to 259 bytes in entry_name) and any bytes up to head_size. All of it
+// must be in the file; in the marked form the header checksum covers all of
+// it. Returns the name bytes kept, or kBlockDamaged.
+int read_entry_rest(ArchiveReader* r) {
+  FileHeader& e = r->entry;
+  if (e.head_size < kFileHeaderSize + e.name_size) return kBlockDamaged;
+  const int kept = e.name_size > kMaxNameBytes ? kMaxNameBytes : e.name_size;
+  if (read_bytes(r->archive_file, r->entry_name, kept) != kept) return kBlockDamaged;
+  r->entry_name[kept] = 0;
+  r->header_crc = crc32_update(r, r->header_crc, reinterpret_cast<const uint8_t*>(r->entry_name),
+                               static_cast<uint32_t>(kept));
+  if (!crc_over_stream(r, e.head_size - kFileHeaderSize - static_cast<uint32_t>(kept))) return kBlockDamaged;
+  if (r->archive_format == kFormatMarked && !crc_matches(e.head_crc, r->header_crc)) {
+    r->entry_header_damaged = true;
+  }
+  e.name_size = static_cast<uint16_t>(kept);
+  normalise_entry(r);
+  return kept;
 }
 
 }  // namespace
@@ -140,45 +202,60 @@ int read_block(ArchiveReader* r, int request) {
   const FileHeader saved = r->entry;
   const int type = request & 0xFF;
   const bool stop_at_sub_blocks = (request & 0x8000) != 0;
+  const bool end_mark = has_end_mark(r);
+  FileHeader& h = r->entry;
   int n;
+  int64_t next;
+  // Every way out but a file entry keeps the previous entry and leaves the
+  // stream at the block's start.
+  auto leave = [&](int result) {
+    r->block = BlockSummary{h.head_crc, h.head_type, h.head_flags, h.head_size, h.pack_size};
+    r->entry = saved;
+    std::fseek(r->archive_file, r->block_start, SEEK_SET);
+    return result;
+  };
   for (;;) {
     r->block_start = static_cast<int32_t>(std::ftell(r->archive_file));
     n = read_header(r, kBlockFile);
-    // A header cut short by the end of the file is the end of the archive.
-    if (n < kFileHeaderSize) n = 0;
-    if (n != 0) {
-      if (r->entry.head_size < 7) return 0;
-      uint32_t next = static_cast<uint32_t>(r->block_start) + r->entry.head_size;
-      if (r->entry.head_flags & kFlagLongBlock) next += r->entry.pack_size;
-      r->next_block = static_cast<int32_t>(next);
-      if (r->next_block <= r->block_start) return 0;
+    // Nothing at a block boundary, or a block smaller than the base header,
+    // is the end; an archive with the end mark must end with its end block.
+    if (n == 0 || (n >= 7 && h.head_size < 7)) return leave(end_mark ? kBlockDamaged : 0);
+    const int needed = h.head_type == kBlockFile ? kFileHeaderSize : (h.head_flags & kFlagLongBlock) ? 11 : 7;
+    if (n < needed || h.head_size < needed) return leave(kBlockDamaged);
+    next = static_cast<int64_t>(r->block_start) + h.head_size;
+    if (h.head_flags & kFlagLongBlock) next += h.pack_size;
+    if (next > INT32_MAX) return leave(kBlockDamaged);  // beyond the reader's 32-bit positions
+    r->next_block = static_cast<int32_t>(next);
+    if (h.head_type != kBlockFile) {
+      if (!other_header_sound(r, end_mark)) return leave(kBlockDamaged);
+      if (end_mark && h.head_type == kBlockEnd) return leave(zero_block_follows(r) ? 0 : kBlockDamaged);
     }
-    if (n == 0 || type == 0 || r->entry.head_type == type ||
-        (r->entry.head_type == kBlockSub && stop_at_sub_blocks)) {
-      break;
-    }
+    if (type == 0 || h.head_type == type || (h.head_type == kBlockSub && stop_at_sub_blocks)) break;
     std::fseek(r->archive_file, r->next_block, SEEK_SET);
   }
-  r->block.head_crc = r->entry.head_crc;
-  r->block.head_type = r->entry.head_type;
-  r->block.head_flags = r->entry.head_flags;
-  r->block.head_size = r->entry.head_size;
-  r->block.data_size = r->entry.pack_size;
-  if (n > 0 && r->entry.head_type == type) {
-    if (r->entry.name_size > kMaxNameBytes) r->entry.name_size = kMaxNameBytes;
-    const int got = read_bytes(r->archive_file, r->entry_name, r->entry.name_size);
-    r->entry_name[got] = 0;
-    const uint32_t crc = crc32_update(r, r->header_crc, reinterpret_cast<const uint8_t*>(r->entry_name),
-                                      r->entry.name_size);
-    if (r->archive_format == kFormatMarked && !crc_matches(r->entry.head_crc, crc)) {
-      r->entry_header_damaged = true;
-    }
-    n += r->entry.name_size;
-    normalise_entry(r);
-  } else {
-    r->entry = saved;
-    std::fseek(r->archive_file, r->block_start, SEEK_SET);
-  }
+  if (h.head_type != type || type != kBlockFile) return leave(n);
+  // The entry's data begins at next_block - pack_size: never inside its own header.
+  if (next - h.pack_size < static_cast<int64_t>(r->block_start) + h.head_size) return leave(kBlockDamaged);
+  const int kept = read_entry_rest(r);
+  if (kept < 0) return leave(kBlockDamaged);
+  r->block = BlockSummary{h.head_crc, h.head_type, h.head_flags, h.head_size, h.pack_size};
+  return n + kept;
+}
+
+int begin_walk(ArchiveReader* r) {
+  const MainHeader& m = r->main_header;
+  const int rest = m.head_size > r->main_header_read ? m.head_size - r->main_header_read : 0;
+  r->next_block = static_cast<int32_t>(std::ftell(r->archive_file)) + rest;
+  std::fseek(r->archive_file, r->next_block, SEEK_SET);
+  if (m.head_size < kMainHeaderSize) return kBlockDamaged;
+  if (r->archive_format == kFormatMarked && r->main_header_damaged) return kBlockDamaged;
+  return 0;
+}
+
+int next_entry(ArchiveReader* r) {
+  std::fseek(r->archive_file, r->next_block, SEEK_SET);
+  const int n = read_block(r, kBlockFile);
+  if (n > 0) map_entry_attributes(r);
   return n;
 }
 

@@ -1,6 +1,10 @@
 // Locating the archive inside a file (at offset 0, or behind a program image in
 // the marked or the old signature form) and walking its blocks: the header
-// records of the RAR 1.5-2.0 block format and the operations that read them.
+// records of the RAR 1.5-2.0 block format and the one block walk that the
+// extraction driver and vxpack's listing share. The walk only moves forward,
+// stays within 32-bit positions, and tells damage (a header cut short or
+// failing its checksum, data placed before its own header, a missing end)
+// apart from the end of the archive.
 #pragma once
 
 #include <cstdint>
@@ -21,6 +25,7 @@ enum BlockType : uint8_t {
   kBlockMain = 0x73,
   kBlockFile = 0x74,
   kBlockSub = 0x77,
+  kBlockEnd = 0x7B,  // end of archive; acted on only in archives with kMainEndMark
 };
 
 enum FileFlags : uint16_t {
@@ -32,7 +37,15 @@ enum FileFlags : uint16_t {
   kFlagLongBlock = 0x8000,      // 4 bytes at offset 7 give the data size
 };
 
-enum MainFlags : uint16_t { kMainVolume = 0x0001 };
+enum MainFlags : uint16_t {
+  kMainVolume = 0x0001,
+  // The archive ends with the two terminating blocks that end_archive writes
+  // (archive/writer.h); reaching the end of the file before them is damage.
+  kMainEndMark = 0x2000,
+};
+
+// read_block and the walk: the archive is damaged (a negative count).
+inline constexpr int kBlockDamaged = -1;
 
 enum FileAttributes : uint32_t {
   kAttrReadOnly = 0x01,
@@ -93,8 +106,17 @@ int32_t find_archive(ArchiveReader* reader);
 // Reads a main (0x73) or file (0x74) header; returns the bytes read.
 int read_header(ArchiveReader* reader, int type);
 // Walks to the next block of the requested type (low byte; bit 0x8000: stop at
-// sub-blocks too). Returns the header bytes consumed, or 0 at the end.
+// sub-blocks too). Returns the header bytes consumed, 0 at the end, or
+// kBlockDamaged. A header checksum mismatch of a file entry (marked form)
+// sets entry_header_damaged and still returns the entry.
 int read_block(ArchiveReader* reader, int request);
+// Positions the stream at the first block behind the main header found by
+// find_archive. 0, or kBlockDamaged when the main header is unsound: its
+// head_size is below 13 or (marked form) its checksum does not match.
+int begin_walk(ArchiveReader* reader);
+// Walks on from next_block to the next file entry, passing over other
+// blocks, and maps its attributes. Same results as read_block.
+int next_entry(ArchiveReader* reader);
 // Maps unknown hosts to MS-DOS and folder separators to '\'.
 void normalise_entry(ArchiveReader* reader);
 // Attributes of Unix and other hosts: 0x10 for directories, else 0x20.

@@ -46,6 +46,7 @@ struct ArchiveReader {
   std::FILE* output_file;             // the current entry's output file, or nullptr
   uint32_t packed_left;               // packed bytes of the entry not yet read
   int32_t unpacked_left;              // unpacked bytes still to produce
+  uint32_t delivered;                 // bytes of the current entry its sink took
   uint32_t data_checksum;             // running checksum of the unpacked data
   uint32_t header_crc;                // running header CRC-32
   uint32_t archive_format;            // ArchiveFormat

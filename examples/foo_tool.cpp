@@ -56,6 +56,8 @@ void load_greeting() {
   }
 }
 
+bool asked_to_close = false;  // WM_CLOSE came before the window's end
+
 LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM first, LPARAM second) {
   switch (message) {
     case WM_PAINT: {
@@ -68,8 +70,14 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM first, LPARAM sec
       EndPaint(window, &paint);
       return 0;
     }
+    case WM_CLOSE:
+      asked_to_close = true;
+      return DefWindowProcW(window, message, first, second);
     case WM_DESTROY:
-      PostQuitMessage(0);
+      // Exit code 0 when the program was asked to close (its close button,
+      // or another program's WM_CLOSE), 2 when its window was torn down
+      // without that chance to save.
+      PostQuitMessage(asked_to_close ? 0 : 2);
       return 0;
     default:
       return DefWindowProcW(window, message, first, second);
@@ -97,5 +105,5 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
     TranslateMessage(&message);
     DispatchMessageW(&message);
   }
-  return 0;
+  return static_cast<int>(message.wParam);
 }

@@ -1,6 +1,10 @@
 // libFuzzer target: the input is an archive file. extract_archive walks it
 // and decodes every entry; the callback spreads the entries over the three
 // sinks (none, memory, a file) by position and by the input's last byte.
+// Findings besides crashes: a pass that calls back more often than the input
+// holds headers (a walk that does not move forward), a memory entry without
+// its terminating zero, an output file shorter than its entry's size, and a
+// result outside the documented codes.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -40,8 +44,9 @@ void to_wide(const std::string& s, WideChar* out) {
 }
 
 struct Run {
-  uint32_t entry;  // entries seen so far
-  uint32_t pick;   // shifts the sink order per input
+  uint32_t entry;      // entries seen so far
+  uint32_t pick;       // shifts the sink order per input
+  uint32_t file_size;  // size of the last entry sent to the output file
 };
 
 int32_t choose_sink(WideChar* name, const uint8_t* data, uint32_t size, void* user) {
@@ -57,7 +62,9 @@ int32_t choose_sink(WideChar* name, const uint8_t* data, uint32_t size, void* us
     name[0] = 1;
     name[1] = 0;
   } else if (kind == 2 && size <= (4u << 20)) {
+    std::remove(paths().output.c_str());  // a label creates no file: no stale one stays
     to_wide(paths().output, name);
+    run->file_size = size;
   } else {
     name[0] = 0;
   }
@@ -92,11 +99,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   std::fclose(f);
   WideChar path[kNameCapacity];
   to_wide(p.archive, path);
-  Run run{0, size > 0 ? data[size - 1] : 0u};
+  Run run{0, size > 0 ? data[size - 1] : 0u, 0};
   const int result = extract_archive(path, choose_sink, &run);
   if (result != kExtractOk && result != kExtractNoArchive && result != kExtractBadChecksum &&
       result != kExtractCannotCreate && result != kExtractNoReader)
     std::abort();
+  // Each entry takes a header of 32 bytes or more, and the walk only moves forward.
+  if (run.entry > size / 32 + 1) std::abort();
+  // A file left behind belongs to an entry that passed: it holds all its bytes.
+  if (std::FILE* out = std::fopen(p.output.c_str(), "rb")) {
+    std::fseek(out, 0, SEEK_END);
+    const long written = std::ftell(out);
+    std::fclose(out);
+    if (written < static_cast<long>(run.file_size)) std::abort();
+  }
   std::remove(p.output.c_str());
   return 0;
 }

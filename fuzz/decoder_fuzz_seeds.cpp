@@ -1,35 +1,31 @@
 // Writes the seed corpora of the decoder fuzz targets into two folders:
-// archives (plain, solid, old form, behind an image, with stored entries)
-// built with the writer and the greedy compressor, and pass descriptions of
-// the differential target holding the same compressed entries.
+// archives (plain, solid, old form, behind an image, with stored entries and
+// with directory and volume-label entries that carry data) built with the
+// writer and the compressor, and pass descriptions of the differential target
+// holding the same compressed entries.
 //   decoder_fuzz_seeds ARCHIVE_FOLDER PASS_FOLDER
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "packer/pack20.h"
 #include "packer/writer.h"
-#include "tests/greedy_packer.h"
 
 namespace {
 
-using vxtest::Bytes;
+using Bytes = std::vector<uint8_t>;
 
-Bytes pseudo_text(std::size_t n, uint32_t seed) {
+// Text-like (even seeds) or binary-like bytes.
+Bytes pseudo_data(std::size_t n, uint32_t seed) {
   static const char* words[] = {"setup ", "install ", "the ", "file ", "window ", "program ", "\r\n", "data "};
   Bytes out;
   while (out.size() < n) {
     seed = seed * 1103515245u + 12345u;
-    const char* w = words[(seed >> 16) % 8];
-    for (const char* c = w; *c && out.size() < n; ++c) out.push_back(static_cast<uint8_t>(*c));
-  }
-  return out;
-}
-
-Bytes pseudo_binary(std::size_t n, uint32_t seed) {
-  Bytes out(n);
-  for (std::size_t i = 0; i < n; ++i) {
-    seed = seed * 1103515245u + 12345u;
-    out[i] = (seed >> 24) < 64 ? static_cast<uint8_t>(seed >> 16) : static_cast<uint8_t>(i / 64);
+    if (seed % 2) {
+      out.push_back((seed >> 24) < 64 ? static_cast<uint8_t>(seed >> 16) : static_cast<uint8_t>(out.size() / 64));
+      continue;
+    }
+    for (const char* c = words[(seed >> 16) % 8]; *c && out.size() < n; ++c) out.push_back(static_cast<uint8_t>(*c));
   }
   return out;
 }
@@ -41,51 +37,6 @@ void write(const std::string& path, const Bytes& bytes) {
   std::fclose(f);
 }
 
-Bytes archive(const std::vector<Bytes>& files, bool solid, ArchiveForm form, std::size_t image, bool stored_first,
-              const vxtest::PackOptions& options) {
-  const std::vector<Bytes> packed = vxtest::greedy_pack(files, solid, options);
-  ArchiveWriter w;
-  w.bytes.assign(image, 0x90);
-  if (form == ArchiveForm::kOld) {
-    if (w.bytes.size() < 32) w.bytes.resize(32, 0x90);
-    w.bytes[28] = 'R';
-    w.bytes[29] = 'S';
-    w.bytes[30] = 'F';
-    w.bytes[31] = 'X';
-  }
-  begin_archive(&w, form);
-  for (std::size_t i = 0; i < files.size(); ++i) {
-    EntrySpec header;
-    header.name = "dir\\file" + std::to_string(i) + ".bin";
-    if (i == 0 && stored_first) {
-      add_stored_entry(&w, header, files[i].data(), static_cast<uint32_t>(files[i].size()));
-      continue;
-    }
-    header.method = 0x33;
-    header.unp_ver = 20;
-    header.unp_size = static_cast<uint32_t>(files[i].size());
-    header.file_crc = entry_checksum(form, files[i].data(), files[i].size());
-    if (solid && i > 0) header.head_flags |= kFlagSolid;
-    add_entry(&w, header, packed[i].data(), static_cast<uint32_t>(packed[i].size()));
-  }
-  end_archive(&w);
-  return w.bytes;
-}
-
-Bytes pass(const std::vector<Bytes>& files, bool solid, const vxtest::PackOptions& options) {
-  const std::vector<Bytes> packed = vxtest::greedy_pack(files, solid, options);
-  Bytes out;
-  out.push_back(static_cast<uint8_t>(files.size() - 1));
-  for (std::size_t i = 0; i < files.size(); ++i) {
-    const uint32_t n = static_cast<uint32_t>(files[i].size());
-    const uint32_t p = static_cast<uint32_t>(packed[i].size());
-    out.insert(out.end(), {uint8_t(n), uint8_t(n >> 8), uint8_t(n >> 16), uint8_t(p), uint8_t(p >> 8),
-                           uint8_t(solid && i > 0)});
-    out.insert(out.end(), packed[i].begin(), packed[i].end());
-  }
-  return out;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -93,20 +44,53 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: decoder_fuzz_seeds ARCHIVE_FOLDER PASS_FOLDER\n");
     return 2;
   }
-  const std::string archives = argv[1];
-  const std::string passes = argv[2];
-  int n = 0;
   for (uint32_t seed = 1; seed <= 6; ++seed) {
-    const std::vector<Bytes> files = {pseudo_text(200 + seed * 300, seed), pseudo_binary(100 + seed * 500, seed),
-                                      pseudo_text(seed * 40, seed + 7)};
-    vxtest::PackOptions options;
-    options.block_symbols = seed % 2 ? 64 : 1024;
+    const std::vector<Bytes> files = {pseudo_data(200 + seed * 300, seed), pseudo_data(100 + seed * 500, seed + 1),
+                                      pseudo_data(seed * 40, seed + 7)};
     const bool solid = seed % 2 == 0;
     const ArchiveForm form = seed == 3 ? ArchiveForm::kOld : ArchiveForm::kMarked;
-    write(archives + "/seed" + std::to_string(n) + ".rar",
-          archive(files, solid, form, seed == 4 ? 300 : 0, seed == 5, options));
-    write(passes + "/seed" + std::to_string(n) + ".pass", pass(files, solid, options));
-    ++n;
+    Packer* packer = create_packer(1 + seed % 5);
+    ArchiveWriter w;
+    w.bytes.assign(seed == 4 ? 300 : 0, 0x90);
+    begin_archive(&w, form);
+    Bytes pass{0};  // entry count - 1, set below
+    for (std::size_t i = 0; i < files.size(); ++i) {
+      EntrySpec header;
+      header.name = "dir\\file" + std::to_string(i) + ".bin";
+      const uint32_t n = static_cast<uint32_t>(files[i].size());
+      if (i == 0 && seed == 5) {
+        add_stored_entry(&w, header, files[i].data(), n);
+        continue;
+      }
+      Bytes packed;
+      bool continued = false;
+      pack_entry(packer, files[i].data(), n, solid, &packed, &continued);
+      header.method = pack_method(1 + seed % 5);
+      header.unp_size = n;
+      header.file_crc = entry_checksum(form, files[i].data(), n);
+      if (continued) header.head_flags |= kFlagSolid;
+      add_entry(&w, header, packed.data(), static_cast<uint32_t>(packed.size()));
+      const uint32_t p = static_cast<uint32_t>(packed.size());
+      pass.insert(pass.end(), {uint8_t(n), uint8_t(n >> 8), uint8_t(n >> 16), uint8_t(p), uint8_t(p >> 8),
+                               uint8_t(continued)});
+      pass.insert(pass.end(), packed.begin(), packed.end());
+      pass[0] = static_cast<uint8_t>(i - (seed == 5));
+    }
+    // A directory and a volume label that carry data, which the walk passes over.
+    EntrySpec folder;
+    folder.name = "dir";
+    folder.head_flags = kFlagDirectoryMask;
+    folder.file_attr = kAttrDirectory;
+    add_entry(&w, folder, files[2].data(), static_cast<uint32_t>(files[2].size()));
+    EntrySpec label;
+    label.name = "LABEL";
+    label.file_attr = kAttrVolumeLabel;
+    add_entry(&w, label, files[2].data(), static_cast<uint32_t>(files[2].size() / 2));
+    end_archive(&w);
+    destroy_packer(packer);
+    const std::string name = "/seed" + std::to_string(seed);
+    write(argv[1] + name + ".rar", w.bytes);
+    write(argv[2] + name + ".pass", pass);
   }
   return 0;
 }

@@ -45,7 +45,7 @@ void begin_archive(ArchiveWriter* w, ArchiveForm form, uint16_t main_flags) {
   const std::size_t start = out.size();
   put16(out, 0);
   out.push_back(kBlockMain);
-  put16(out, main_flags);
+  put16(out, main_flags | kMainEndMark);
   put16(out, kMainHeaderSize);
   put16(out, 0);
   put32(out, 0);
@@ -99,7 +99,7 @@ void end_archive(ArchiveWriter* w) {
   // The format's end-of-archive block (type 0x7B) stops readers that know it;
   // behind it, seven zero bytes form a block whose size is below the minimum
   // of 7, which ends every walk that skips unknown block types.
-  add_raw_block(w, 0x7B, 0x4000, {});
+  add_raw_block(w, kBlockEnd, 0x4000, {});
   w->bytes.insert(w->bytes.end(), 7, 0);
 }
 

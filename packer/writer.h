@@ -1,7 +1,7 @@
-// The archive writer: marker, main header, file headers with their header CRC,
-// stored entries with their data checksum, both archive forms, appending
-// behind an executable image. Used by vxpack and by the tests, never by the
-// setup stub.
+// The archive writer: marker, main header (with the end mark), file headers
+// with their header CRC, stored entries with their data checksum, the end
+// blocks, both archive forms, appending behind an executable image. Used by
+// vxpack and by the tests, never by the setup stub.
 #pragma once
 
 #include <cstdint>
@@ -35,7 +35,10 @@ struct ArchiveWriter {
 };
 
 // Starts an archive at the end of writer->bytes (which may hold an image).
-// Marked form: the marker and a main header with main_flags. Old form: the
+// Marked form: the marker and a main header with main_flags and kMainEndMark
+// (bit 0x2000, which other readers of the format leave alone): the archive
+// promises to end with the blocks of end_archive, so our reader takes an
+// archive that ends before them as cut short. Old form: the
 // image must be at least 32 bytes; "RSFX" goes to offsets 28..31 and the
 // 13-byte old main header follows.
 void begin_archive(ArchiveWriter* writer, ArchiveForm form, uint16_t main_flags = 0);
@@ -52,7 +55,8 @@ void add_stored_entry(ArchiveWriter* writer, EntrySpec header, const uint8_t* da
 void add_raw_block(ArchiveWriter* writer, uint8_t type, uint16_t flags,
                    const std::vector<uint8_t>& body);
 // Ends the archive with a block that every walk treats as the end, so data
-// appended later (a code signature) is never read as entries.
+// appended later (a code signature) is never read as entries: the end block
+// (type 0x7B), then seven zero bytes. Every marked archive must end here.
 void end_archive(ArchiveWriter* writer);
 
 // The data checksum of the form, ready for EntrySpec::file_crc.

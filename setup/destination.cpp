@@ -135,12 +135,7 @@ void uncheck_missing_languages(HWND dialog, const WideChar* folder) {
     const char text[4] = {static_cast<char>(code), static_cast<char>(code >> 8), static_cast<char>(code >> 16), 0};
     WideChar pack[kPathCapacity];
     lng_file_path(folder, text, pack, kPathCapacity);
-    if (path_missing(pack) != 0) {
-      LVITEMW item = {};
-      item.stateMask = kStateMask;
-      item.state = kStateUnchecked;
-      SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&item));
-    }
+    if (path_missing(pack) != 0) set_language_check(list, i, false);
   }
 }
 

@@ -10,8 +10,8 @@
 
 namespace {
 
-// Pause before a window that is still there is asked again, so that a program
-// that ignores the message does not keep a processor busy.
+// Pause before looking again for a window that was asked to close, so that
+// waiting for it does not keep a processor busy.
 constexpr DWORD kRetryPause = 50;
 
 // The first top-level window of class Class that another process owns.
@@ -123,16 +123,22 @@ void read_language_pack(HWND dialog, const uint8_t* data, uint32_t size, const W
 DWORD WINAPI close_running_instances(void* argument) {
   OwnedBlock window_class{static_cast<uint8_t*>(argument)};
   const char* name = reinterpret_cast<const char*>(window_class.data);
-  HWND last = nullptr;
+  // Each window is asked once, as its own close button would: the program
+  // may save its work or ask its user first. The next one is asked when the
+  // window has gone.
+  HWND asked = nullptr;
   for (;;) {
     HWND window = find_other_instance(name);
     if (window == nullptr) {
       release(&window_class);
       return 0;
     }
-    if (window == last) Sleep(kRetryPause);
-    SendMessageW(window, WM_DESTROY, 0, 0);
-    last = window;
+    if (window == asked) {
+      Sleep(kRetryPause);
+    } else {
+      PostMessageW(window, WM_CLOSE, 0, 0);
+      asked = window;
+    }
   }
 }
 

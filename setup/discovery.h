@@ -22,9 +22,10 @@ void read_install_keys(const char* text);
 void read_language_pack(HWND dialog, const uint8_t* data, uint32_t size, const WideChar* name);
 // Creates the title label's font once and gives it to the label.
 void set_title_font(HWND dialog);
-// Thread body: sends WM_DESTROY to every top-level window of the class named
-// by argument (a heap copy that the thread releases) that another process
-// owns, until none is left; returns 0.
+// Thread body: asks every top-level window of the class named by argument (a
+// heap copy that the thread releases) that another process owns to close
+// (WM_CLOSE, posted once per window) and waits for each to go; returns 0 when
+// none is left.
 DWORD WINAPI close_running_instances(void* argument);
 // Starts close_running_instances for window_class; its handle is not kept.
 void start_closing_thread(const char* window_class);

@@ -20,14 +20,13 @@ namespace {
 constexpr int kDestinationLength = 257;  // characters taken from the destination field
 constexpr int kJoinedCapacity = 264;     // a folder with a file name joined on
 constexpr DWORD kCannotMake = 82;        // ERROR_CANNOT_MAKE
+constexpr int kTempFolderAttempts = 16;  // names tried for a temporary folder of the run's own
 
 // True when the language list holds the code with its check box clear.
 bool language_unchecked(HWND list, LanguageCode code) {
   if (list == nullptr || code == 0) return false;
   const int index = find_language_item(list, code);
-  if (index < 0) return false;
-  const UINT state = static_cast<UINT>(SendMessageW(list, LVM_GETITEMSTATE, index, LVIS_STATEIMAGEMASK));
-  return state >> 12 == 1;
+  return index >= 0 && language_check(list, index) == 1;
 }
 
 int install_pass(InstallJob* job) {
@@ -37,18 +36,82 @@ int install_pass(InstallJob* job) {
   return job->refused != 0 ? job->refused : result;
 }
 
+// The folder the user chose: destination, or final_destination while
+// destination is the staging folder.
+const WideChar* user_folder(const InstallJob* job) {
+  return job->temp_folder[0] != 0 ? job->final_destination : job->destination;
+}
+
+// Length of the longest part of path that exists already.
+int existing_length(const WideChar* path) {
+  WideChar part[kPathCapacity];
+  copy_text(path, part, kPathCapacity);
+  int n = wide_length(part);
+  while (n > 0 && path_missing(part) != 0) {
+    const int parent = cut_at_last_separator(part);
+    if (parent >= n) return 0;  // a drive root that does not exist
+    n = parent;
+  }
+  return n;
+}
+
+// Makes a new folder below the temporary folder into folder. Only a folder
+// this run created will do, as the whole of it is deleted at the end: a name
+// that exists by then (another process made it meanwhile) is skipped.
+bool make_temp_folder(WideChar* folder) {
+  for (int attempt = 0; attempt < kTempFolderAttempts; ++attempt) {
+    new_temp_folder_name(folder, kPathCapacity);
+    if (folder[0] == 0) break;
+    if (create_folder_tree(folder) == 0) return true;
+    if (path_missing(folder) != 0) break;  // cannot be made at all
+  }
+  folder[0] = 0;
+  return false;
+}
+
 // Second pass into a fresh folder below the temporary folder, named after the
 // destination's last component; destination becomes that staging folder.
 int install_through_temp_folder(InstallJob* job) {
-  new_temp_folder_name(job->temp_folder, kPathCapacity);
-  if (job->temp_folder[0] == 0) return kExtractCannotCreate;
+  if (!make_temp_folder(job->temp_folder)) return kExtractCannotCreate;
   WideChar staging[kJoinedCapacity];
   copy_text(job->temp_folder, staging, kJoinedCapacity);
   join_path(job->destination + name_offset(job->destination), staging, kJoinedCapacity);
   copy_text(job->destination, job->final_destination, kPathCapacity);
   copy_text(staging, job->destination, kPathCapacity);
-  create_folder_tree(job->destination);
+  // Inside the run's own temporary folder (or that folder itself).
+  if (path_missing(job->destination) != 0 && create_folder_tree(job->destination) != 0) return kExtractCannotCreate;
   return install_pass(job);
+}
+
+// Takes back what a failed run added to the user's folder: the files it
+// created there, the renamed PSAPI.DLL, and the folders it made that are then
+// empty. Files it replaced cannot come back.
+void undo_installation(InstallJob* job) {
+  const WideChar* folder = user_folder(job);
+  WideChar path[kJoinedCapacity];
+  const WideChar* names = reinterpret_cast<const WideChar*>(job->added.data.data);
+  const uint32_t count = job->added.size / sizeof(WideChar);
+  for (uint32_t at = 0; at < count; at += wide_length(names + at) + 1) {
+    copy_text(folder, path, kJoinedCapacity);
+    join_path(names + at, path, kJoinedCapacity);
+    SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);  // an entry may have made it read-only
+    DeleteFileW(path);
+  }
+  if (job->psapi_renamed) {
+    WideChar from[kJoinedCapacity];
+    copy_text(folder, from, kJoinedCapacity);
+    copy_text(folder, path, kJoinedCapacity);
+    join_path(L"VXPSAPI.DLL", from, kJoinedCapacity);
+    join_path(L"PSAPI.DLL", path, kJoinedCapacity);
+    MoveFileW(from, path);
+  }
+  copy_text(folder, path, kPathCapacity);
+  for (int n = wide_length(path); n > job->existing_length;) {
+    if (!RemoveDirectoryW(path) && path_missing(path) == 0) break;  // not empty
+    const int parent = cut_at_last_separator(path);
+    if (parent >= n) break;
+    n = parent;
+  }
 }
 
 // Moves everything in the staging folder into the final destination, merging
@@ -101,25 +164,34 @@ int32_t install_entry(WideChar* name, const uint8_t*, uint32_t size, void* user)
     name[0] = 0;
     return 0;
   }
-  switch (entry_role(file)) {
-    case kRoleUninstaller:
-      copy_text(file, job->uninstaller, kFieldCapacity);
-      break;
-    case kRoleScript:
-      name[0] = 0;
-      return 0;
-    case kRoleMainProgram:
-      if (job->main_program[0] == 0 && wide_length(file) < kFieldCapacity) {
-        copy_text(file, job->main_program, kFieldCapacity);
-      }
-      break;
-    case kRoleFile:
-      break;
+  const EntryRole role = entry_role(file);
+  if (role == kRoleScript) {
+    name[0] = 0;
+    return 0;
+  }
+  if (role == kRoleUninstaller) copy_text(file, job->uninstaller, kFieldCapacity);
+  // The file that Exe names is the main program wherever it comes in the
+  // archive; the first V*.EXE stands in for an Exe that names no file.
+  if (exe_names_file(job->exe, file)) {
+    copy_text(file, job->main_program, kFieldCapacity);
+  } else if (role == kRoleMainProgram && job->main_program[0] == 0 && wide_length(file) < kFieldCapacity) {
+    copy_text(file, job->main_program, kFieldCapacity);
   }
   WideChar path[kPathCapacity];
   copy_text(job->destination, path, kPathCapacity);
   if (join_path(file, path, kPathCapacity) != kTextOk) {
     job->refused = kExtractCannotCreate;  // a cut name would be another file
+    return 1;
+  }
+  // A file new to the user's folder is recorded before it is written, so
+  // that a failed run can take it back.
+  WideChar final_path[kJoinedCapacity];
+  copy_text(user_folder(job), final_path, kJoinedCapacity);
+  join_path(file, final_path, kJoinedCapacity);
+  if (path_missing(final_path) != 0 &&
+      byte_buffer_append(&job->added, reinterpret_cast<const uint8_t*>(file),
+                         static_cast<uint32_t>((wide_length(file) + 1) * sizeof(WideChar))) != 0) {
+    job->refused = kExtractNoReader;
     return 1;
   }
   if (path_missing(path) == 0) {
@@ -137,7 +209,7 @@ int32_t install_entry(WideChar* name, const uint8_t*, uint32_t size, void* user)
   return 0;
 }
 
-void rename_psapi_aside(const WideChar* folder) {
+bool rename_psapi_aside(const WideChar* folder) {
   WideChar from[kPathCapacity];
   copy_text(folder, from, kPathCapacity);
   add_separator(from, kPathCapacity);
@@ -145,7 +217,7 @@ void rename_psapi_aside(const WideChar* folder) {
   copy_text(from, to, kPathCapacity);
   append_text(L"PSAPI.DLL", from, kPathCapacity);
   append_text(L"VXPSAPI.DLL", to, kPathCapacity);
-  MoveFileW(from, to);
+  return MoveFileW(from, to) != FALSE;
 }
 
 int run_installation(HWND dialog) {
@@ -154,7 +226,7 @@ int run_installation(HWND dialog) {
   ansi_to_wide(s->Group, group, kFieldCapacity);
   InstallJob job = {};
   job.dialog = dialog;
-  ansi_to_wide(s->Exe, job.main_program, kFieldCapacity);
+  ansi_to_wide(s->Exe, job.exe, kFieldCapacity);
   GetDlgItemTextW(dialog, IDC_DESTINATION, job.destination, kDestinationLength + 1);
   if (job.destination[0] == 0) return -1;
   // A relative folder would be recorded as such; the files go where the
@@ -163,8 +235,9 @@ int run_installation(HWND dialog) {
 
   HCURSOR previous = SetCursor(LoadCursorW(nullptr, IDC_WAIT));
   SetErrorMode(SEM_FAILCRITICALERRORS);
+  job.existing_length = existing_length(job.destination);
   create_folder_tree(job.destination);
-  rename_psapi_aside(job.destination);
+  job.psapi_renamed = rename_psapi_aside(job.destination);
   int result = install_pass(&job);
   if (result == kExtractCannotCreate) result = install_through_temp_folder(&job);
   bool move_failed = false;
@@ -176,7 +249,9 @@ int run_installation(HWND dialog) {
   if (result != 0) {
     // The temporary folder holds nothing the user needs: the package is
     // still in the setup program.
+    undo_installation(&job);
     if (job.temp_folder[0] != 0) shell_delete_folder(job.temp_folder);
+    byte_buffer_reset(&job.added);
     SetCursor(previous);
     if (result == kExtractCannotCreate || move_failed) {
       show_system_error(dialog, kCannotMake, nullptr);
@@ -186,6 +261,7 @@ int run_installation(HWND dialog) {
     return result;
   }
 
+  byte_buffer_reset(&job.added);
   save_destination(job.destination);
   if (job.uninstaller[0] != 0) {
     WideChar uninstaller[kJoinedCapacity], icon[kJoinedCapacity];

@@ -7,18 +7,27 @@
 
 #include <cstdint>
 
+#include "archive/memory.h"
 #include "setup/state.h"
 
 struct InstallJob {
   HWND dialog;                                  // the main dialog
   WideChar destination[kPathCapacity];          // folder receiving the files; the staging folder during the fallback
-  WideChar main_program[kFieldCapacity];        // file name of the main program (Exe, else the first V*.EXE)
+  WideChar exe[kFieldCapacity];                 // the package's Exe value
+  WideChar main_program[kFieldCapacity];        // file name of the main program: the file that Exe names, else
+                                                // the first V*.EXE
   WideChar uninstaller[kFieldCapacity];         // file name of the installed uninstaller
   WideChar temp_folder[kPathCapacity];          // the fallback's temporary folder; empty unless used
   WideChar final_destination[kPathCapacity];    // the user's destination while destination is the staging folder
   uint64_t installed_bytes;                     // size of the files the pass wrote
   int refused;                                  // result of a pass that install_entry ended: 3 a name that
-                                                // cannot be installed as itself, -5 a path that does not fit
+                                                // cannot be installed as itself, -5 a path that does not fit,
+                                                // 1 the list of added files cannot grow
+  ByteBuffer added;                             // file names (UTF-16, each zero-ended) that this run added to the
+                                                // user's folder, for the undo of a failed run
+  int existing_length;                          // length of the part of the user's folder that existed before
+                                                // the run: the folders behind it are the run's own
+  bool psapi_renamed;                           // the run renamed the folder's PSAPI.DLL aside
 };
 
 // Installs the package into the folder of the destination field, records it
@@ -30,9 +39,10 @@ struct InstallJob {
 int run_installation(HWND dialog);
 // The pass's EntryCallback (user: the InstallJob): applies the language
 // filter, drops .INF files, remembers the uninstaller and the main program,
-// deletes an existing target and rewrites the name to destination\file name.
-// Returns 0; nonzero (with the job's refused set) for a name that cannot be
-// installed as itself or a path that does not fit.
+// records a file that the user's folder does not hold yet, deletes an
+// existing target and rewrites the name to destination\file name. Returns 0;
+// nonzero (with the job's refused set) for a name that cannot be installed as
+// itself, a path that does not fit, or a record that cannot be kept.
 int32_t install_entry(WideChar* name, const uint8_t* data, uint32_t size, void* user);
-// Renames folder\PSAPI.DLL to folder\VXPSAPI.DLL; failures are ignored.
-void rename_psapi_aside(const WideChar* folder);
+// Renames folder\PSAPI.DLL to folder\VXPSAPI.DLL; true when it was renamed.
+bool rename_psapi_aside(const WideChar* folder);

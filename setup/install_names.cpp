@@ -1,26 +1,18 @@
 // Name rules of the installation pass. The device names and the refused
 // characters are those of the Win32 file namespace: a device name is
 // recognised in front of any extension and with trailing blanks, so "nul.txt"
-// and "COM1 .log" name devices too.
+// and "COM1 .log" name devices too. The rules work on UTF-16 text, so that a
+// Group in a double-byte code page is judged by its characters, never by the
+// second byte of one of them.
 #include "setup/install_names.h"
-
-#include <type_traits>
 
 #include "support/charset.h"
 
 namespace {
 
-template <typename Char>
-unsigned upper_ascii(Char c) {
-  const unsigned u = static_cast<unsigned>(static_cast<std::make_unsigned_t<Char>>(c));
-  return u >= 'a' && u <= 'z' ? u - 'a' + 'A' : u;
-}
-
-template <typename Char>
-bool refused_character(Char c) {
-  const unsigned u = static_cast<unsigned>(static_cast<std::make_unsigned_t<Char>>(c));
-  if (u < 32) return true;
-  switch (u) {
+bool refused_character(WideChar c) {
+  if (c < 32) return true;
+  switch (c) {
     case '<': case '>': case ':': case '"': case '/': case '\\': case '|': case '?': case '*':
       return true;
     default:
@@ -28,51 +20,34 @@ bool refused_character(Char c) {
   }
 }
 
-int length_of(const WideChar* text) { return wide_length(text); }
-int length_of(const char* text) { return narrow_length(text); }
-
 // Length of the name less its trailing dots and blanks.
-template <typename Char>
-int trimmed_length(const Char* name) {
-  int n = length_of(name);
+int trimmed_length(const WideChar* name) {
+  int n = wide_length(name);
   while (n > 0 && (name[n - 1] == '.' || name[n - 1] == ' ')) --n;
   return n;
 }
 
-// True when the first n characters of text equal the ASCII word, case ignored.
-template <typename Char>
-bool equals_word(const Char* text, int n, const char* word) {
-  int i = 0;
-  for (; i < n && word[i] != 0; ++i) {
-    if (upper_ascii(text[i]) != upper_ascii(word[i])) return false;
-  }
-  return i == n && word[i] == 0;
-}
+// The digit of COMn and LPTn: 0-9 and the superscripts 1, 2, 3.
+bool device_digit(WideChar c) { return (c >= '0' && c <= '9') || c == 0xB9 || c == 0xB2 || c == 0xB3; }
 
-// The digit of COMn and LPTn: 0-9 and the superscripts 1, 2, 3 (the same
-// values in UTF-16 and in the Western ANSI code page).
-template <typename Char>
-bool device_digit(Char c) {
-  const unsigned u = static_cast<unsigned>(static_cast<std::make_unsigned_t<Char>>(c));
-  return (u >= '0' && u <= '9') || u == 0xB9 || u == 0xB2 || u == 0xB3;
-}
-
-template <typename Char>
-bool is_device_name(const Char* name) {
-  // The part in front of the first dot, less trailing blanks.
+// The length of the device name that name begins with (the part in front of
+// the first dot, less trailing blanks), or 0 when it names no device.
+int device_name_length(const WideChar* name) {
   int n = 0;
   while (name[n] != 0 && name[n] != '.') ++n;
   while (n > 0 && name[n - 1] == ' ') --n;
   static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
   for (const char* device : kDevices) {
-    if (equals_word(name, n, device)) return true;
+    if (equals_ascii_nocase(name, n, device)) return n;
   }
-  return n == 4 && (equals_word(name, 3, "COM") || equals_word(name, 3, "LPT")) && device_digit(name[3]);
+  const bool port = n == 4 && (equals_ascii_nocase(name, 3, "COM") || equals_ascii_nocase(name, 3, "LPT")) &&
+                    device_digit(name[3]);
+  return port ? n : 0;
 }
 
 bool ends_with_nocase(const WideChar* text, int n, const char* suffix) {
-  const int k = length_of(suffix);
-  return n >= k && equals_word(text + n - k, k, suffix);
+  const int k = narrow_length(suffix);
+  return n >= k && equals_ascii_nocase(text + n - k, k, suffix);
 }
 
 }  // namespace
@@ -82,7 +57,17 @@ bool is_safe_file_name(const WideChar* name) {
   for (const WideChar* c = name; *c != 0; ++c) {
     if (refused_character(*c)) return false;
   }
-  return !is_device_name(name);
+  return device_name_length(name) == 0;
+}
+
+bool exe_names_file(const WideChar* exe, const WideChar* file) {
+  if (!is_safe_file_name(exe)) return false;
+  const int n = wide_length(exe);
+  if (wide_length(file) != n) return false;
+  for (int i = 0; i < n; ++i) {
+    if (ascii_upper(exe[i]) != ascii_upper(file[i])) return false;
+  }
+  return true;
 }
 
 LanguageCode entry_language_code(const WideChar* file, int base_length) {
@@ -92,7 +77,7 @@ LanguageCode entry_language_code(const WideChar* file, int base_length) {
   int k = 0;
   for (const WideChar* c = file + base_length + 1; *c != 0 && *c != '.'; ++c) {
     if (k == 4) return 0;  // five characters or more: not a language code
-    code[k++] = static_cast<WideChar>(upper_ascii(*c));
+    code[k++] = static_cast<WideChar>(ascii_upper(*c));
   }
   code[k] = 0;
   char text[4] = {};
@@ -104,7 +89,7 @@ LanguageCode entry_language_code(const WideChar* file, int base_length) {
 
 EntryRole entry_role(const WideChar* file) {
   const int n = wide_length(file);
-  if (equals_word(file, n, "UnInst.exe")) return kRoleUninstaller;
+  if (equals_ascii_nocase(file, n, "UnInst.exe")) return kRoleUninstaller;
   if (n <= 4) return kRoleFile;
   if (ends_with_nocase(file, n, ".INF")) return kRoleScript;
   if ((file[0] == 'V' || file[0] == 'v') && ends_with_nocase(file, n, ".EXE")) return kRoleMainProgram;
@@ -113,16 +98,23 @@ EntryRole entry_role(const WideChar* file) {
 
 void make_group_name_safe(char* group, int capacity) {
   if (group == nullptr || capacity <= 0) return;
-  for (char* c = group; *c != 0; ++c) {
+  WideChar name[kFieldCapacity + 1];
+  ansi_to_wide(group, name, kFieldCapacity);
+  for (WideChar* c = name; *c != 0; ++c) {
     if (refused_character(*c)) *c = '_';
   }
-  group[trimmed_length(group)] = 0;
-  if (group[0] == 0 || !is_device_name(group)) return;
-  const int n = narrow_length(group);
-  if (n + 1 < capacity) {
-    group[n] = '_';
-    group[n + 1] = 0;
+  name[trimmed_length(name)] = 0;
+  wide_to_ansi(name, group, capacity);
+  const int device = device_name_length(name);
+  if (device == 0) return;
+  // The mark goes right behind the device's letters, where it makes the name
+  // another one also in front of an extension; without room it replaces the
+  // last of them. A device name is ASCII, one byte per character.
+  if (narrow_length(group) + 1 < capacity) {
+    for (int i = wide_length(name); i >= device; --i) name[i + 1] = name[i];
+    name[device] = '_';
   } else {
-    group[n - 1] = '_';
+    name[device - 1] = '_';
   }
+  wide_to_ansi(name, group, capacity);
 }

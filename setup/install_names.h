@@ -25,6 +25,11 @@ enum EntryRole {
 // an extension or trailing blanks), whatever the letter case.
 bool is_safe_file_name(const WideChar* name);
 
+// True when the package's Exe value names this file (a file name without
+// folders), ASCII case ignored. An Exe that is no file name the installer
+// writes (folders, "..", a refused name) names no file: it counts as missing.
+bool exe_names_file(const WideChar* exe, const WideChar* file);
+
 // The LanguageCode that a language-specific file name carries, or 0. file is
 // the name without folders; base_length the length of the package base name.
 // The file is language-specific when it has an underscore at index
@@ -37,8 +42,10 @@ LanguageCode entry_language_code(const WideChar* file, int base_length);
 // The role of a file name (without folders).
 EntryRole entry_role(const WideChar* file);
 
-// Makes the Group (8-bit) fit to name a folder, a shortcut and a registry
-// key: characters the system refuses in file names become '_', trailing dots
-// and blanks go, and a device name gets a '_' appended when it fits (else its
-// last character becomes '_'). An empty Group stays empty.
+// Makes the Group (8-bit, at most kFieldCapacity - 1 bytes) fit to name a
+// folder, a shortcut and a registry key, character by character (a double-
+// byte code page's characters survive whole): characters the system refuses
+// in file names become '_', trailing dots and blanks go, and a device name
+// gets a '_' behind its letters ("CON.x" becomes "CON_.x"), or in place of the
+// last of them when the Group is full. An empty Group stays empty.
 void make_group_name_safe(char* group, int capacity);

@@ -5,17 +5,6 @@
 
 #include "setup/ui_strings.h"
 
-namespace {
-
-void set_item_state(HWND list, int index, UINT state) {
-  LVITEMW item = {};
-  item.stateMask = kStateMask;
-  item.state = state;
-  SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item));
-}
-
-}  // namespace
-
 void add_builtin_languages(HWND list) {
   WideChar text[kItemTextCapacity + 1];
   ui_text(setup_state->ui_strings, 2001, text, kItemTextCapacity);
@@ -31,7 +20,7 @@ void add_language_item(HWND list, const WideChar* text, LanguageCode code) {
   item.pszText = const_cast<WideChar*>(text);
   item.lParam = static_cast<LPARAM>(code);
   const int index = static_cast<int>(SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
-  if (index >= 0) set_item_state(list, index, kStateChecked);
+  if (index >= 0) set_language_check(list, index, true);
 }
 
 int find_language_item(HWND list, LanguageCode code) {
@@ -52,12 +41,23 @@ LanguageCode language_item_code(HWND list, int index) {
   return static_cast<LanguageCode>(item.lParam);
 }
 
+UINT language_check(HWND list, int index) {
+  return static_cast<UINT>(SendMessageW(list, LVM_GETITEMSTATE, static_cast<WPARAM>(index), kStateMask)) >> 12;
+}
+
+void set_language_check(HWND list, int index, bool checked) {
+  LVITEMW item = {};
+  item.stateMask = kStateMask;
+  item.state = checked ? kStateChecked : kStateUnchecked;
+  SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item));
+}
+
 void check_all_languages(HWND list) {
-  if (list != nullptr) set_item_state(list, -1, kStateChecked);
+  if (list != nullptr) set_language_check(list, -1, true);
 }
 
 void uncheck_all_languages(HWND list) {
-  if (list != nullptr) set_item_state(list, -1, kStateUnchecked);
+  if (list != nullptr) set_language_check(list, -1, false);
 }
 
 void invert_language_checks(HWND list) {
@@ -65,8 +65,7 @@ void invert_language_checks(HWND list) {
   HCURSOR previous = SetCursor(LoadCursorW(nullptr, IDC_WAIT));
   const int count = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
   for (int i = 0; i < count; ++i) {
-    const UINT state = static_cast<UINT>(SendMessageW(list, LVM_GETITEMSTATE, i, kStateMask)) >> 12;
-    set_item_state(list, i, state == 1 ? kStateChecked : kStateUnchecked);
+    set_language_check(list, i, language_check(list, i) == 1);
   }
   SetCursor(previous);
 }

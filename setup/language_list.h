@@ -20,6 +20,10 @@ void add_language_item(HWND list, const WideChar* text, LanguageCode code);
 int find_language_item(HWND list, LanguageCode code);
 // The item's code, or 0 when the item cannot be read.
 LanguageCode language_item_code(HWND list, int index);
+// The item's check box: 1 unchecked, 2 checked, 0 none.
+UINT language_check(HWND list, int index);
+// Checks or clears the item's check box; index -1: every item's.
+void set_language_check(HWND list, int index, bool checked);
 // Check boxes of all items; a missing list is ignored.
 void check_all_languages(HWND list);
 void uncheck_all_languages(HWND list);

@@ -8,34 +8,26 @@
 
 namespace {
 
-WideChar upper_ascii(WideChar c) { return c >= 'a' && c <= 'z' ? static_cast<WideChar>(c - 'a' + 'A') : c; }
-
-// True when text, from index start on, equals the ASCII word, case ignored.
-bool equals_ascii_nocase(const WideChar* text, const char* word) {
-  int i = 0;
-  for (; word[i] != 0; ++i) {
-    if (upper_ascii(text[i]) != upper_ascii(static_cast<WideChar>(word[i]))) return false;
-  }
-  return text[i] == 0;
-}
-
-// Index of the first occurrence of word in text, or -1.
-int find_narrow(const char* text, const char* word) {
+// Index of the first occurrence of the ASCII word in text, or -1.
+template <typename Char>
+int find_word(const Char* text, const char* word) {
   for (int i = 0; text[i] != 0; ++i) {
     int k = 0;
-    while (word[k] != 0 && text[i + k] == word[k]) ++k;
+    while (word[k] != 0 && text[i + k] == static_cast<Char>(word[k])) ++k;
     if (word[k] == 0) return i;
   }
   return -1;
 }
 
-int find_wide(const WideChar* text, const char* word) {
-  for (int i = 0; text[i] != 0; ++i) {
-    int k = 0;
-    while (word[k] != 0 && text[i + k] == static_cast<WideChar>(word[k])) ++k;
-    if (word[k] == 0) return i;
+// The text behind a UTF-8 byte order mark and the blanks (spaces and tabs)
+// that an editor may leave in front of a line.
+const char* skip_line_lead(const char* text) {
+  if (static_cast<uint8_t>(text[0]) == 0xEF && static_cast<uint8_t>(text[1]) == 0xBB &&
+      static_cast<uint8_t>(text[2]) == 0xBF) {
+    text += 3;
   }
-  return -1;
+  while (*text == ' ' || *text == '\t') ++text;
+  return text;
 }
 
 }  // namespace
@@ -43,9 +35,9 @@ int find_wide(const WideChar* text, const char* word) {
 EntryCode entry_code_for(const WideChar* name) {
   const int n = wide_length(name);
   if (n < 5) return kEntryOther;
-  if (equals_ascii_nocase(name, "FILE_ID.DIZ")) return kEntryDescription;
-  if (equals_ascii_nocase(name + n - 4, ".INF")) return kEntryInstallKeys;
-  if (equals_ascii_nocase(name + n - 4, ".LNG")) return kEntryLanguagePack;
+  if (equals_ascii_nocase(name, n, "FILE_ID.DIZ")) return kEntryDescription;
+  if (equals_ascii_nocase(name + n - 4, 4, ".INF")) return kEntryInstallKeys;
+  if (equals_ascii_nocase(name + n - 4, 4, ".LNG")) return kEntryLanguagePack;
   return kEntryOther;
 }
 
@@ -64,13 +56,13 @@ void parse_description(const char* text, char* name, char* version) {
   char line[kDescriptionLineCapacity] = {};
   name[0] = 0;
   version[0] = 0;
-  append_narrow(text, line, kDescriptionLineCapacity);
+  append_narrow(skip_line_lead(text), line, kDescriptionLineCapacity);
   int end = 0;
   while (line[end] != 0 && line[end] != '\n' && line[end] != '\r' && line[end] != '(' && line[end] != '[') ++end;
   if (end == 0) return;
   if (line[end - 1] == ' ') --end;  // one blank at most
   line[end] = 0;
-  const int at = find_narrow(line, " Version ");
+  const int at = find_word(line, " Version ");
   if (at >= 0) {
     append_narrow(line + at + 9, version, kVersionCapacity);
     line[at] = 0;
@@ -84,6 +76,7 @@ void read_install_key(const char* text, const char* key, char* field, int capaci
   const int key_length = narrow_length(key);
   const char* line = text;
   for (;;) {
+    line = skip_line_lead(line);
     int k = 0;
     while (k < key_length && line[k] == key[k]) ++k;
     if (k == key_length && line[k] == '=') break;
@@ -115,7 +108,7 @@ bool language_pack_name(const uint8_t* data, uint32_t size, WideChar* name, int 
     ansi_to_wide(reinterpret_cast<const char*>(data), text, kLanguageNameCapacity);
   }
   if (text[0] != '[') return false;
-  const int at = find_wide(text, "Language");
+  const int at = find_word(text, "Language");
   if (at < 0) return false;
   // The word, one separator character of any kind, then the name. A text that
   // ends right behind the word has no separator and no name.
@@ -139,6 +132,6 @@ LanguageCode language_code_from_pack(const WideChar* name) {
   char code[4] = {};
   wide_to_ansi(letters, code, sizeof code);
   if (code[0] == 0 || code[1] == 0) return 0;
-  return make_language_code(static_cast<char>(upper_ascii(static_cast<uint8_t>(code[0]))),
-                            static_cast<char>(upper_ascii(static_cast<uint8_t>(code[1]))));
+  return make_language_code(static_cast<char>(ascii_upper(static_cast<uint8_t>(code[0]))),
+                            static_cast<char>(ascii_upper(static_cast<uint8_t>(code[1]))));
 }

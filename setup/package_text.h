@@ -29,13 +29,15 @@ EntryCode entry_code_for(const WideChar* name);
 // less its last 7 characters ("_XX.LNG") when longer than 7, cut to capacity.
 void base_name_from_pack(const WideChar* name, WideChar* base_name, int capacity);
 
-// The product name and version from FILE_ID.DIZ: its first line, ended at CR,
-// LF, "(" or "[" (one blank in front dropped), split at " Version ".
+// The product name and version from FILE_ID.DIZ: its first line (behind a
+// UTF-8 byte order mark and blanks), ended at CR, LF, "(" or "[" (one blank
+// in front dropped), split at " Version ".
 // name holds kProductNameCapacity bytes, version kVersionCapacity.
 void parse_description(const char* text, char* name, char* version);
-// Stores the value of the first line that begins with "key=" (case-sensitive)
-// into field, at most capacity - 1 bytes up to CR, LF or the end of the text;
-// an empty value or a missing key leaves the field as it was.
+// Stores the value of the first line that begins with "key=" (case-sensitive;
+// a UTF-8 byte order mark and blanks in front of it are skipped) into field,
+// at most capacity - 1 bytes up to CR, LF or the end of the text; an empty
+// value or a missing key leaves the field as it was.
 void read_install_key(const char* text, const char* key, char* field, int capacity);
 
 // The display name that a language pack gives itself: UTF-16 LE behind FF FE,

@@ -83,8 +83,6 @@ constexpr UiString kItalian[] = {
     {0, nullptr},
 };
 
-char ascii_upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
-
 }  // namespace
 
 const UiStringTable ui_string_tables[kUiTableCount] = {
@@ -142,7 +140,8 @@ const char* ui_language_for(uint16_t language_id) {
 const UiStringTable* find_ui_strings(const char* code) {
   if (code != nullptr) {
     for (const UiStringTable& table : ui_string_tables) {
-      if (ascii_upper(code[0]) == table.code[0] && ascii_upper(code[1]) == table.code[1] && code[2] == 0) {
+      if (ascii_upper(static_cast<uint8_t>(code[0])) == static_cast<uint8_t>(table.code[0]) &&
+          ascii_upper(static_cast<uint8_t>(code[1])) == static_cast<uint8_t>(table.code[1]) && code[2] == 0) {
         return &table;
       }
     }

@@ -79,3 +79,11 @@ int name_offset(const WideChar* text) {
   }
   return offset;
 }
+
+bool equals_ascii_nocase(const WideChar* text, int n, const char* word) {
+  int i = 0;
+  for (; i < n && word[i] != 0; ++i) {
+    if (ascii_upper(text[i]) != ascii_upper(static_cast<unsigned char>(word[i]))) return false;
+  }
+  return i == n && word[i] == 0;
+}

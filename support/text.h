@@ -43,3 +43,10 @@ int join_path(const WideChar* second, WideChar* buffer, int capacity);
 int cut_at_last_separator(WideChar* buffer);
 // Index just behind the last separator, 0 when there is none.
 int name_offset(const WideChar* text);
+
+// The ASCII letters a-z as A-Z; every other value (bytes of 0x80 and above
+// included, read unsigned) unchanged. Names the installer compares ignore
+// the case of ASCII letters only, as the package's naming rules do.
+constexpr unsigned ascii_upper(unsigned c) { return c - 'a' <= 'z' - 'a' ? c - ('a' - 'A') : c; }
+// True when the n characters of text are exactly the ASCII word, ASCII case ignored.
+bool equals_ascii_nocase(const WideChar* text, int n, const char* word);

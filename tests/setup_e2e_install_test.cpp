@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 
@@ -163,6 +164,26 @@ TEST(SampleSetup, InstallsAndTheUninstallerRemovesIt) {
   EXPECT_FALSE(fs::exists(desktop_link));
   EXPECT_FALSE(fs::exists(group));
   CoUninitialize();
+}
+
+TEST(SampleSetup, CutAtAnEntryBoundaryIsBrokenAndInstallsNothing) {
+  remove_earlier_installation();
+  // The sample cut where FooTool.exe's header begins: the name follows the
+  // 32 fixed bytes of a file header.
+  vxtest::Bytes bytes = vxtest::read_file(VX_SAMPLE_SETUP);
+  const std::string name = "FooTool.exe";
+  const auto at = std::find_end(bytes.begin(), bytes.end(), name.begin(), name.end());
+  ASSERT_NE(at, bytes.end());
+  bytes.resize(static_cast<std::size_t>(at - bytes.begin()) - 32);
+  vxtest::TempDir dir;
+  vxtest::write_file(dir / "Setup.exe", bytes);
+  const std::wstring probe = L"\"" + fs::path(VX_PROBE_PATH).wstring() + L"\" \"" + (dir / "Setup.exe").wstring() +
+                             L"\" --message \"Broken file, please download again.\"";
+  EXPECT_EQ(run(probe, 120000), 0) << "no message 3001 in place of the dialog";
+  const fs::path folder = registry_text(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion",
+                                        L"ProgramFilesDir") + L"\\" kSampleGroup;
+  EXPECT_FALSE(fs::exists(folder));
+  EXPECT_EQ(registry_text(HKEY_CURRENT_USER, L"Software\\Vantorix", kSampleId), L"<missing>");
 }
 
 }  // namespace

@@ -51,10 +51,20 @@ LRESULT CALLBACK send_hook(int code, WPARAM first, LPARAM second) {
   return CallNextHookEx(nullptr, code, first, second);
 }
 
+std::wstring class_of(HWND window) {
+  wchar_t name[64] = {};
+  GetClassNameW(window, name, 64);
+  return name;
+}
+
+// True when the box shows that system icon.
 bool has_icon(HWND box, LPCWSTR system_icon) {
-  HWND icon = find_child_with_style(box, L"Static", SS_ICON);
-  return icon != nullptr &&
-         reinterpret_cast<HICON>(SendMessageW(icon, STM_GETICON, 0, 0)) == LoadIconW(nullptr, system_icon);
+  for (HWND child = GetWindow(box, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+    if (lstrcmpiW(class_of(child).c_str(), L"Static") == 0 && (GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
+      return reinterpret_cast<HICON>(SendMessageW(child, STM_GETICON, 0, 0)) == LoadIconW(nullptr, system_icon);
+    }
+  }
+  return false;
 }
 
 }  // namespace
@@ -63,21 +73,6 @@ std::wstring window_text(HWND window) {
   wchar_t text[600] = {};
   GetWindowTextW(window, text, 600);
   return text;
-}
-
-std::wstring class_of(HWND window) {
-  wchar_t name[64] = {};
-  GetClassNameW(window, name, 64);
-  return name;
-}
-
-HWND find_child_with_style(HWND parent, const wchar_t* window_class, DWORD style_type) {
-  for (HWND child = GetWindow(parent, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
-    if (lstrcmpiW(class_of(child).c_str(), window_class) == 0 && (GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == style_type) {
-      return child;
-    }
-  }
-  return nullptr;
 }
 
 LRESULT CALLBACK cbt_hook(int code, WPARAM first, LPARAM second) {
@@ -121,18 +116,6 @@ INT_PTR run_dialog(Harness& h) {
   return result;
 }
 
-void pump(DWORD ms) {
-  const DWORD until = GetTickCount() + ms;
-  MSG message;
-  while (static_cast<int>(until - GetTickCount()) > 0) {
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&message);
-      DispatchMessageW(&message);
-    }
-    Sleep(5);
-  }
-}
-
 void click(HWND dialog, int id) { SendMessageW(GetDlgItem(dialog, id), BM_CLICK, 0, 0); }
 
 Bytes utf16_bytes(const std::wstring& text) {
@@ -174,15 +157,8 @@ std::vector<Item> list_items(HWND dialog) {
   const int count = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
   for (int i = 0; i < count; ++i) {
     wchar_t text[260] = {};
-    LVITEMW item = {};
-    item.mask = LVIF_TEXT | LVIF_PARAM;
-    item.iItem = i;
-    item.pszText = text;
-    item.cchTextMax = 260;
-    SendMessageW(list, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
-    const UINT state = static_cast<UINT>(SendMessageW(list, LVM_GETITEMSTATE, i, kStateMask));
-    items.push_back({text, static_cast<LanguageCode>(item.lParam), state >> 12});
-    EXPECT_EQ(language_item_code(list, i), static_cast<LanguageCode>(item.lParam));
+    ListView_GetItemText(list, i, 0, text, 260);
+    items.push_back({text, language_item_code(list, i), language_check(list, i)});
   }
   return items;
 }
@@ -193,14 +169,11 @@ std::vector<UINT> checks(HWND dialog) {
   return out;
 }
 
-void set_language_check(HWND dialog, LanguageCode code, bool checked) {
+void check_language(HWND dialog, LanguageCode code, bool checked) {
   HWND list = GetDlgItem(dialog, IDC_LANGUAGES);
-  LVITEMW item = {};
-  item.stateMask = kStateMask;
-  item.state = checked ? kStateChecked : kStateUnchecked;
   const int index = find_language_item(list, code);
   ASSERT_GE(index, 0);
-  SendMessageW(list, LVM_SETITEMSTATE, index, reinterpret_cast<LPARAM>(&item));
+  set_language_check(list, index, checked);
 }
 
 void SetupFixture::SetUpTestSuite() { OleInitialize(nullptr); }
@@ -213,6 +186,12 @@ void SetupFixture::SetUp() {
 void SetupFixture::TearDown() {
   if (state_.title_font != nullptr) DeleteObject(state_.title_font);
   setup_state = nullptr;
+}
+
+void SetupFixture::reset_state() {
+  SetupFixture::TearDown();
+  state_ = SetupState{};
+  SetupFixture::SetUp();
 }
 
 void SetupFixture::use_language(const char* code) {

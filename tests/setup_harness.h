@@ -57,15 +57,11 @@ struct Harness {
 extern Harness* harness;
 
 std::wstring window_text(HWND window);
-std::wstring class_of(HWND window);
-HWND find_child_with_style(HWND parent, const wchar_t* window_class, DWORD style_type);
 // The CBT hook that finds the dialog and records message boxes; tests that
 // show boxes outside a dialog install it themselves.
 LRESULT CALLBACK cbt_hook(int code, WPARAM first, LPARAM second);
 // Runs dialog 1000 modally under h; returns the dialog's result.
 INT_PTR run_dialog(Harness& h);
-// Handles the messages waiting for this thread for about ms milliseconds.
-void pump(DWORD ms);
 void click(HWND dialog, int id);
 // The text as UTF-16 LE with a byte order mark.
 Bytes utf16_bytes(const std::wstring& text);
@@ -83,8 +79,8 @@ struct Item {
 };
 std::vector<Item> list_items(HWND dialog);
 std::vector<UINT> checks(HWND dialog);
-// Sets the check box of the item with code (true: checked).
-void set_language_check(HWND dialog, LanguageCode code, bool checked);
+// Sets the check box of the item with code.
+void check_language(HWND dialog, LanguageCode code, bool checked);
 
 inline constexpr LanguageCode kFR = make_language_code('F', 'R');
 inline constexpr LanguageCode kIT = make_language_code('I', 'T');
@@ -96,6 +92,8 @@ class SetupFixture : public ::testing::Test {
   static void SetUpTestSuite();
   void SetUp() override;
   void TearDown() override;
+  // A new state record for one more dialog run within a test.
+  void reset_state();
   void use_language(const char* code);
   void use_package(const fs::path& path);
 

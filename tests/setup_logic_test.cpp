@@ -1,15 +1,15 @@
-// The setup program's pure logic: UI language choice, UI text lookup with its
-// capacities, tab escapes, the caption rule, the discovery pass's readers
-// (entry codes, base name, description line, .INF keys, language packs) and
-// the column width rule. Runs natively and under Wine.
+// The setup program's portable logic: UI language and texts, the readers of
+// the package's text files, and the name rules of the installation. Runs
+// natively and under Wine (there also in a double-byte code page).
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "setup/columns.h"
+#include "setup/install_names.h"
 #include "setup/package_text.h"
 #include "setup/ui_strings.h"
 #include "setup/uninstall_list.h"
+#include "support/charset.h"
 #include "tests/test_support.h"
 
 using vxtest::narrow;
@@ -17,234 +17,185 @@ using vxtest::WideString;
 
 namespace {
 
-WideString wide(const char* text) { return vxtest::wide(std::string(text)); }
+WideString wide(const std::string& text) { return vxtest::wide(text); }
 
-std::string text_of(const UiStringTable* table, uint16_t id, int capacity) {
+std::string text_of(const UiStringTable* table, uint16_t id, int capacity = 511) {
   WideChar buffer[600];
   for (WideChar& c : buffer) c = 'x';
   ui_text(table, id, buffer, capacity);
   return narrow(buffer);
 }
 
-const UiStringTable* table_of(const char* code) { return find_ui_strings(code); }
-
-TEST(UiLanguage, SystemLanguageIdsMapToTables) {
-  for (uint16_t id : {1031, 2055, 3079, 4103, 5127}) EXPECT_STREQ(ui_language_for(id), "DE") << id;
-  for (uint16_t id : {1040, 2064}) EXPECT_STREQ(ui_language_for(id), "IT") << id;
-  // English (US), Spanish, a neutral German id and a neutral id: English.
-  for (uint16_t id : {1033, 3082, 7, 0x0007, 0x0010, 0}) EXPECT_STREQ(ui_language_for(id), "US") << id;
-
-  EXPECT_EQ(table_of("DE"), &ui_string_tables[1]);
-  EXPECT_EQ(table_of("de"), &ui_string_tables[1]);
-  EXPECT_EQ(table_of("iT"), &ui_string_tables[2]);
-  EXPECT_EQ(table_of("FR"), &ui_string_tables[0]);
-  EXPECT_EQ(table_of(""), &ui_string_tables[0]);
-  EXPECT_EQ(table_of("D"), &ui_string_tables[0]);
-  EXPECT_EQ(table_of("DEU"), &ui_string_tables[0]);
-  EXPECT_EQ(table_of(nullptr), &ui_string_tables[0]);
-  EXPECT_STREQ(ui_string_tables[0].code, "US");
-}
-
-TEST(UiText, TablesHoldExactlyTheirIdsInOrder) {
-  const uint16_t ids[] = {1000, 99, 2, 1010, 1031, 1041, 1042, 1043, 2001, 2002, 3001,
-                          3000, 136,  137, 138,  3100, 3101, 3102, 3103};
+TEST(UiText, EveryTextOfTheThreeTables) {
+  struct Row {
+    uint16_t id;
+    const char *us, *de, *it;
+  };
+  const Row rows[] = {
+      {1000, "Setup", "Installation", "Installazione"},
+      {99, "&OK", "&OK", "&OK"},
+      {2, "Cancel", "Abbruch", "Annulla"},
+      {1010, "Language", "Sprache", "Lingua"},
+      {1031, "Destination folder", "Zielpfad:", "Destinazione"},
+      {1041, "Put entry to Start Menu", "Programmgruppe erstellen", "Aggiungi collegamento nel menu Programmi"},
+      {1042, "Create a Desktop icon", "Desktop-Symbol anlegen", "Aggiungi collegamento sul desktop"},
+      {1043, "Create a Quick Launch icon", "Symbol in der Schnellstartleiste anlegen",
+       "Aggiungi collegamento sulla barra di Avvio veloce"},
+      {2001, "English", "Englisch", "English"},
+      {2002, "German", "Deutsch", "German"},
+      {3001, "Broken file, please download again.", "Die Datei ist besch\xC3\xA4" "digt, bitte nochmal herunterladen!",
+       "File danneggiato, esegui di nuovo il download."},
+      {3000, " has been successfully installed.", " wurde erfolgreich installiert.",
+       " \xC3\xA8 stato installato correttamente."},
+      {136, "Select &all", "Alles &markieren", "Seleziona tutto"},
+      {137, "&Deselect all", "Markierung &aufheben", "Deseleziona tutto"},
+      {138, "&Invert selection", "Markierung &umkehren", "Inverti selezione"},
+      {3100, "Remove this program and its shortcuts from the computer? Files you added to its folder are kept.",
+       "Dieses Programm und seine Verkn\xC3\xBC" "pfungen vom Computer entfernen? Dateien, die Sie selbst in seinen "
+       "Ordner gelegt haben, bleiben erhalten.",
+       "Rimuovere questo programma e i suoi collegamenti dal computer? I file aggiunti alla sua cartella "
+       "vengono conservati."},
+      {3101, " has been removed.", " wurde entfernt.", " \xC3\xA8 stato rimosso."},
+      {3102, "These files are in use and could not be removed. Close the program and run the uninstaller again:",
+       "Diese Dateien werden verwendet und konnten nicht entfernt werden. Schlie\xC3\x9F" "en Sie das Programm und "
+       "starten Sie die Deinstallation erneut:",
+       "Questi file sono in uso e non \xC3\xA8 stato possibile rimuoverli. Chiudi il programma ed esegui di nuovo "
+       "la disinstallazione:"},
+      {3103, "The uninstaller is damaged: it cannot tell which files belong to the program. Nothing was removed.",
+       "Das Deinstallationsprogramm ist besch\xC3\xA4" "digt: Es kann nicht feststellen, welche Dateien zum Programm "
+       "geh\xC3\xB6" "ren. Es wurde nichts entfernt.",
+       "Il programma di disinstallazione \xC3\xA8 danneggiato: non sa quali file appartengono al programma. Non "
+       "\xC3\xA8 stato rimosso nulla."},
+  };
   for (const UiStringTable& table : ui_string_tables) {
-    EXPECT_EQ(table.encoding, 0);
-    int i = 0;
-    for (; table.entries[i].id != 0; ++i) {
-      ASSERT_LT(i, 19) << table.code;
-      EXPECT_EQ(table.entries[i].id, ids[i]) << table.code;
-      EXPECT_NE(table.entries[i].text, nullptr);
-    }
-    EXPECT_EQ(i, 19) << table.code;
-    EXPECT_EQ(table.entries[i].text, nullptr);
+    int count = 0;
+    while (table.entries[count].id != 0) ++count;
+    EXPECT_EQ(count, 19) << table.code << ": no text beyond these";
+  }
+  for (const Row& r : rows) {
+    EXPECT_EQ(text_of(find_ui_strings("US"), r.id), r.us) << r.id;
+    EXPECT_EQ(text_of(find_ui_strings("de"), r.id), r.de) << r.id;
+    EXPECT_EQ(text_of(find_ui_strings("It"), r.id), r.it) << r.id;
   }
 }
 
-TEST(UiText, TextsOfTheThreeTables) {
-  const UiStringTable* us = table_of("US");
-  const UiStringTable* de = table_of("DE");
-  const UiStringTable* it = table_of("IT");
-  EXPECT_EQ(text_of(us, 3001, 510), "Broken file, please download again.");
-  EXPECT_EQ(text_of(de, 3001, 510), "Die Datei ist besch\xC3\xA4" "digt, bitte nochmal herunterladen!");
-  EXPECT_EQ(text_of(it, 3001, 510), "File danneggiato, esegui di nuovo il download.");
-  EXPECT_EQ(text_of(us, 3000, 510), " has been successfully installed.");
-  EXPECT_EQ(text_of(it, 3000, 510), " \xC3\xA8 stato installato correttamente.");
-  EXPECT_EQ(text_of(de, 1000, 511), "Installation");
-  EXPECT_EQ(text_of(it, 1043, 511), "Aggiungi collegamento sulla barra di Avvio veloce");
-  EXPECT_EQ(text_of(de, 138, 63), "Markierung &umkehren");
-  // The Italian table names the two built-in languages in English.
-  EXPECT_EQ(text_of(it, 2001, 31), "English");
-  EXPECT_EQ(text_of(it, 2002, 31), "German");
-}
+TEST(UiText, LanguageChoiceLookupAndCapacities) {
+  for (uint16_t id : {0x0407, 0x0807, 0x0C07, 0x1007, 0x1407}) EXPECT_STREQ(ui_language_for(id), "DE") << id;
+  for (uint16_t id : {0x0410, 0x0810}) EXPECT_STREQ(ui_language_for(id), "IT") << id;
+  for (uint16_t id : {0x0409, 0x0C0A, 0x0007, 0x0010, 0}) EXPECT_STREQ(ui_language_for(id), "US") << id;
+  for (const char* code : {"FR", "", "D", "DEU"}) EXPECT_EQ(find_ui_strings(code), &ui_string_tables[0]) << code;
+  EXPECT_EQ(find_ui_strings(nullptr), &ui_string_tables[0]);
 
-TEST(UiText, MissingIdsAndCapacities) {
-  const UiStringTable* de = table_of("DE");
-  EXPECT_EQ(text_of(de, 1047, 511), "");  // no table holds the status line
-  EXPECT_EQ(text_of(de, 0, 511), "");
-  EXPECT_EQ(text_of(nullptr, 1000, 511), "");
-  EXPECT_EQ(text_of(de, 2001, 1), "");
-  EXPECT_EQ(text_of(de, 2001, 31), "Englisch");
+  const UiStringTable* de = find_ui_strings("DE");
+  EXPECT_EQ(text_of(de, 1047), "");  // no table holds the status line
+  EXPECT_EQ(text_of(de, 0), "");
+  EXPECT_EQ(text_of(nullptr, 1000), "");
   // At most capacity - 2 characters: "Englisch" (8) needs capacity 10.
   EXPECT_EQ(text_of(de, 2001, 10), "Englisch");
   EXPECT_EQ(text_of(de, 2001, 9), "Englisc");
-  EXPECT_EQ(text_of(de, 2001, 3), "E");
-  // Capacity 0 writes nothing at all.
+  EXPECT_EQ(text_of(de, 2001, 1), "");
   WideChar untouched[2] = {'k', 0};
   ui_text(de, 2001, untouched, 0);
   EXPECT_EQ(untouched[0], 'k');
-}
 
-TEST(UiText, Utf16TablesAndTabEscapes) {
+  // UTF-16 tables, and the tab escapes of every table.
   static const WideChar kTabbed[] = {'a', '\\', 't', 'x', '\\', 't', '\\', 't', 0};
   static const UiString kEntries[] = {{5, kTabbed}, {6, VX_WIDE("abcdef")}, {0, nullptr}};
   const UiStringTable table = {-1, "XX", kEntries};
-  EXPECT_EQ(text_of(&table, 5, 63), "a\tx\t\t");
+  EXPECT_EQ(text_of(&table, 5), "a\tx\t\t");
   EXPECT_EQ(text_of(&table, 6, 5), "abc");
-  EXPECT_EQ(text_of(&table, 7, 63), "");
-
-  WideString s = wide("\\tx\\\\tb\\x\\");
+  WideString s = wide("\\tx\\\\tb\\x\\ \\n");
   expand_tab_escapes(s.data());
-  EXPECT_EQ(narrow(s.c_str()), "\tx\\\tb\\x\\");
-  WideString none = wide("no escape \\n here");
-  expand_tab_escapes(none.data());
-  EXPECT_EQ(narrow(none.c_str()), "no escape \\n here");
-}
+  EXPECT_EQ(narrow(s.c_str()), "\tx\\\tb\\x\\ \\n");
 
-TEST(MessageCaption, NameBehindLastSeparatorElseWholePath) {
-  auto caption = [](const char* path) {
+  for (auto [path, caption] : {std::pair{"C:\\Temp\\setup.exe", "setup.exe"}, {"C:/T/Setup.exe", "Setup.exe"},
+                               {"C:\\Temp\\", "C:\\Temp\\"}, {"setup.exe", "setup.exe"}, {"", ""}}) {
     const WideString w = wide(path);
-    return narrow(w.c_str() + caption_offset(w.c_str()));
-  };
-  EXPECT_EQ(caption("C:\\Temp\\setup.exe"), "setup.exe");
-  EXPECT_EQ(caption("C:/Temp/Setup.exe"), "Setup.exe");
-  EXPECT_EQ(caption("C:\\Temp\\"), "C:\\Temp\\");
-  EXPECT_EQ(caption("setup.exe"), "setup.exe");
-  EXPECT_EQ(caption(""), "");
+    EXPECT_EQ(narrow(w.c_str() + caption_offset(w.c_str())), caption) << path;
+  }
 }
 
-TEST(EntryCodes, NamesPickTheirReader) {
-  auto code = [](const char* name) { return entry_code_for(wide(name).c_str()); };
-  EXPECT_EQ(code("FILE_ID.DIZ"), kEntryDescription);
-  EXPECT_EQ(code("file_id.diz"), kEntryDescription);
-  EXPECT_EQ(code("Docs\\FILE_ID.DIZ"), kEntryOther);  // only at the top level
-  EXPECT_EQ(code("Setup\\Install.inf"), kEntryInstallKeys);
-  EXPECT_EQ(code("X.inf"), kEntryInstallKeys);
-  EXPECT_EQ(code(".INF"), kEntryOther);  // fewer than 5 characters
-  EXPECT_EQ(code("Lang\\Foo_FR.LNG"), kEntryLanguagePack);
-  EXPECT_EQ(code("foo_fr.lng"), kEntryLanguagePack);
-  EXPECT_EQ(code("ReadMe.txt"), kEntryOther);
-  EXPECT_EQ(code("A.LN"), kEntryOther);
-  EXPECT_EQ(code(""), kEntryOther);
-}
+TEST(PackageText, EntryCodesBaseNamesAndPackCodes) {
+  const std::pair<const char*, EntryCode> codes[] = {
+      {"FILE_ID.DIZ", kEntryDescription}, {"file_id.diz", kEntryDescription}, {"Docs\\FILE_ID.DIZ", kEntryOther},
+      {"Setup\\Install.inf", kEntryInstallKeys}, {"X.inf", kEntryInstallKeys}, {".INF", kEntryOther},
+      {"Lang\\Foo_FR.LNG", kEntryLanguagePack}, {"foo_fr.lng", kEntryLanguagePack}, {"ReadMe.txt", kEntryOther},
+      {"A.LN", kEntryOther}, {"", kEntryOther}};
+  for (auto [name, code] : codes) EXPECT_EQ(entry_code_for(wide(name).c_str()), code) << name;
 
-TEST(EntryCodes, BaseNameOfTheFirstPack) {
-  auto base = [](const char* name) {
+  const std::pair<const char*, const char*> bases[] = {
+      {"Lang\\Foo_FR.LNG", "Foo"}, {"a/b/Foo Tool_DE.LNG", "Foo Tool"}, {"FR.LNG", "FR.LNG"}, {"_FR.LNG", "_FR.LNG"},
+      {"ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_IT.LNG", "ABCDEFGHIJKLMNOPQRSTUVWXYZ01234"}};
+  for (auto [name, base] : bases) {
     WideChar buffer[32];
     base_name_from_pack(wide(name).c_str(), buffer, 32);
-    return narrow(buffer);
+    EXPECT_EQ(narrow(buffer), base) << name;
+  }
+
+  const std::pair<const char*, LanguageCode> packs[] = {
+      {"Lang\\Foo_FR.LNG", make_language_code('F', 'R')}, {"foo_fr.lng", make_language_code('F', 'R')},
+      {"_de.LNG", kLanguageGerman}, {"FR.LNG", 0}, {"X.LNG", 0}};
+  for (auto [name, code] : packs) EXPECT_EQ(language_code_from_pack(wide(name).c_str()), code) << name;
+}
+
+TEST(PackageText, DescriptionLine) {
+  const struct {
+    std::string text, name, version;
+  } cases[] = {
+      {"Foo Tool Version 1.2 (beta)\r\nMore text\r\n", "Foo Tool", "1.2"},
+      {"Foo Tool [shareware]\r\n", "Foo Tool", ""},
+      {"Foo Tool  (two blanks)", "Foo Tool ", ""},  // one blank at most is dropped
+      {"\r\nFoo Tool Version 2", "", ""},
+      {"Foo Tool version 3\nx", "Foo Tool version 3", ""},  // " Version " is case-sensitive
+      {"\xEF\xBB\xBF  \tFoo Tool Version 4\r\n", "Foo Tool", "4"},  // byte order mark and blanks
+      {"Caf\xE9 Version 1", "Caf\xE9", "1"},
+      {std::string(300, 'n'), std::string(127, 'n'), ""},
+      {"P Version " + std::string(100, '9'), "P", std::string(31, '9')},
+      {"", "", ""},
   };
-  EXPECT_EQ(base("Lang\\Foo_FR.LNG"), "Foo");
-  EXPECT_EQ(base("a/b/Foo Tool_DE.LNG"), "Foo Tool");
-  EXPECT_EQ(base("FR.LNG"), "FR.LNG");  // 7 characters or fewer stay whole
-  EXPECT_EQ(base("_FR.LNG"), "_FR.LNG");
-  // A base name of 31 characters survives whole; a longer one keeps its start.
-  EXPECT_EQ(base("ABCDEFGHIJKLMNOPQRSTUVWXYZ01234_IT.LNG"), "ABCDEFGHIJKLMNOPQRSTUVWXYZ01234");
-  EXPECT_EQ(base("ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_IT.LNG"), "ABCDEFGHIJKLMNOPQRSTUVWXYZ01234");
+  for (const auto& c : cases) {
+    char name[kProductNameCapacity];
+    char version[kVersionCapacity];
+    parse_description(c.text.c_str(), name, version);
+    EXPECT_EQ(name, c.name) << c.text;
+    EXPECT_EQ(version, c.version) << c.text;
+  }
 }
 
-struct Description {
-  std::string name, version;
-};
-
-Description describe(const std::string& text) {
-  char name[kProductNameCapacity];
-  char version[kVersionCapacity];
-  parse_description(text.c_str(), name, version);
-  return {name, version};
+TEST(PackageText, InstallKeys) {
+  const struct {
+    const char *text, *key;
+    int capacity;
+    const char* result;  // the field starts as "old"
+  } cases[] = {
+      {"ID=FOO\r\nGroup=Foo Tool\r\nClass=FooMain\r\nExe=Foo.exe\r\n", "Group", 32, "Foo Tool"},
+      {"ID=FOO\r\nGroup=Foo Tool\r\nClass=FooMain\r\nExe=Foo.exe\r\n", "Exe", 32, "Foo.exe"},
+      {"ID=abcdef\r\n", "ID", 4, "abc"},
+      {"Group=\r\nID=1\r\n", "Group", 32, "old"},
+      {"ID=1\r\n", "Group", 32, "old"},
+      {"id=1\r\nID=2\r\nID=3\r\n", "ID", 4, "2"},
+      {"Exe=a.exe\nID=1", "Exe", 32, "a.exe"},
+      {"GUID=1234\r\nID=7\r\n", "ID", 4, "7"},
+      {"Class=MyExeWnd\r\nExe=Foo.exe\r\n", "Exe", 32, "Foo.exe"},
+      {"IDX=5\r\nID =5\r\n", "ID", 4, "old"},
+      // A byte order mark and blanks in front of a key line.
+      {"\xEF\xBB\xBFID=BOM\r\n", "ID", 4, "BOM"},
+      {"  ID=SP\r\n", "ID", 4, "SP"},
+      {"ID=1\r\n\tExe=Tab.exe\r\n", "Exe", 32, "Tab.exe"},
+      {"", "ID", 4, "old"},
+  };
+  for (const auto& c : cases) {
+    char field[32] = "old";
+    read_install_key(c.text, c.key, field, c.capacity);
+    EXPECT_STREQ(field, c.result) << c.text;
+  }
 }
 
-TEST(Description, FirstLineGivesNameAndVersion) {
-  Description d = describe("Foo Tool Version 1.2 (beta)\r\nMore text\r\n");
-  EXPECT_EQ(d.name, "Foo Tool");
-  EXPECT_EQ(d.version, "1.2");
-  d = describe("Foo Tool [shareware]\r\n");
-  EXPECT_EQ(d.name, "Foo Tool");
-  EXPECT_EQ(d.version, "");
-  d = describe("Foo Tool  (two blanks)");
-  EXPECT_EQ(d.name, "Foo Tool ");  // only one blank is dropped
-  d = describe("\r\nFoo Tool Version 2");
-  EXPECT_EQ(d.name, "");
-  EXPECT_EQ(d.version, "");
-  d = describe("Foo Tool version 3\nx");  // " Version " is case-sensitive
-  EXPECT_EQ(d.name, "Foo Tool version 3");
-  d = describe("Bar Version 10.4.1");
-  EXPECT_EQ(d.version, "10.4.1");
-  d = describe("");
-  EXPECT_EQ(d.name, "");
-}
-
-TEST(Description, LongLinesAreCut) {
-  // The line is at most 259 bytes; the name keeps 127 of them, the version 31.
-  const std::string long_name(300, 'n');
-  EXPECT_EQ(describe(long_name).name, std::string(127, 'n'));
-  const std::string long_version = "P Version " + std::string(100, '9');
-  EXPECT_EQ(describe(long_version).version, std::string(31, '9'));
-  // Bytes of 0x80 and above are text like any other.
-  EXPECT_EQ(describe("Caf\xE9 Version 1").name, "Caf\xE9");
-}
-
-std::string key_of(const char* text, const char* key, int capacity, const char* before = "") {
-  char field[32] = {};
-  std::string initial = before;
-  initial.copy(field, initial.size());
-  read_install_key(text, key, field, capacity);
-  return field;
-}
-
-TEST(InstallKeys, ValuesOfTheFirstKeyLine) {
-  const char* inf = "ID=FOO\r\nGroup=Foo Tool\r\nClass=FooToolMain\r\nExe=FooTool.exe\r\n";
-  EXPECT_EQ(key_of(inf, "ID", 4), "FOO");
-  EXPECT_EQ(key_of(inf, "Group", 32), "Foo Tool");
-  EXPECT_EQ(key_of(inf, "Class", 32), "FooToolMain");
-  EXPECT_EQ(key_of(inf, "Exe", 32), "FooTool.exe");
-  EXPECT_EQ(key_of("ID=abcdef\r\n", "ID", 4), "abc");
-  const std::string long_exe = "Exe=" + std::string(40, 'e');
-  EXPECT_EQ(key_of(long_exe.c_str(), "Exe", 32), std::string(31, 'e'));
-  // An empty value or a missing key leaves the field as it was.
-  EXPECT_EQ(key_of("Group=\r\nID=1\r\n", "Group", 32, "Foo Tool"), "Foo Tool");
-  EXPECT_EQ(key_of("ID=1\r\n", "Group", 32, "Foo Tool"), "Foo Tool");
-  EXPECT_EQ(key_of("Group=Foo Suite\r\n", "Group", 32, "Foo Tool"), "Foo Suite");
-  // Keys are case-sensitive; the first line that has the key wins.
-  EXPECT_EQ(key_of("id=1\r\nID=2\r\nID=3\r\n", "ID", 4), "2");
-  // A value ends at LF alone, or at the end of the text.
-  EXPECT_EQ(key_of("Exe=a.exe\nID=1", "Exe", 32), "a.exe");
-  EXPECT_EQ(key_of("X=1\nID=77", "ID", 4), "77");
-  EXPECT_EQ(key_of("", "ID", 4), "");
-}
-
-TEST(InstallKeys, KeyLettersInsideOtherLinesAreNotTheKey) {
-  EXPECT_EQ(key_of("GUID=1234\r\nID=7\r\n", "ID", 4), "7");
-  EXPECT_EQ(key_of("GUID=1234\r\n", "ID", 4), "");
-  EXPECT_EQ(key_of("Class=MyIDWindow\r\nID=FOO\r\n", "ID", 4), "FOO");
-  EXPECT_EQ(key_of("Class=MyExeWnd\r\nExe=Foo.exe\r\n", "Exe", 32), "Foo.exe");
-  EXPECT_EQ(key_of("IDX=5\r\nID=6", "ID", 4), "6");
-  EXPECT_EQ(key_of("ID =5\r\n", "ID", 4), "");
-}
-
-std::string pack_name(const vxtest::Bytes& data) {
-  WideChar name[kLanguageNameCapacity];
-  const bool found = language_pack_name(data.data(), static_cast<uint32_t>(data.size()), name, kLanguageNameCapacity);
-  EXPECT_EQ(found, name[0] != 0);
-  return narrow(name);
-}
-
-vxtest::Bytes utf16_pack(const std::string& ascii, bool bom = true) {
-  vxtest::Bytes out;
-  if (bom) out = {0xFF, 0xFE};
+vxtest::Bytes utf16_pack(const std::string& ascii, uint8_t first = 0xFF, uint8_t second = 0xFE) {
+  vxtest::Bytes out = {first, second};
   for (char c : ascii) {
-    out.push_back(static_cast<uint8_t>(c));
-    out.push_back(0);
+    out.push_back(first == 0xFF ? static_cast<uint8_t>(c) : 0);
+    out.push_back(first == 0xFF ? 0 : static_cast<uint8_t>(c));
   }
   return out;
 }
@@ -262,54 +213,103 @@ TEST(UninstallList, FileLinesInOrder) {
   EXPECT_EQ(*cursor, 0);
 }
 
-TEST(LanguagePacks, DisplayNameInBothEncodings) {
-  EXPECT_EQ(pack_name(vxtest::bytes_of("[Strings]\r\nLanguage=Fran\xE7" "ais\r\nHello=x\r\n")), "Fran\xC3\xA7" "ais");
-  EXPECT_EQ(pack_name(utf16_pack("[Strings]\r\nLanguage=Italiano\r\n")), "Italiano");
-  // UTF-16 without a terminator, and with an odd byte at its end.
+TEST(PackageText, LanguagePackNames) {
   vxtest::Bytes odd = utf16_pack("[L]Language=Dansk");
-  odd.push_back('!');
-  EXPECT_EQ(pack_name(odd), "Dansk");
-  EXPECT_EQ(pack_name(vxtest::bytes_of("[x]\r\nLanguage French\r\n")), "French");
-  EXPECT_EQ(pack_name(vxtest::bytes_of("[x]\r\nLanguage=Danish (Dansk)\r\n")), "Danish ");
-  EXPECT_EQ(pack_name(vxtest::bytes_of("[x]Language:Suomi=fi")), "Suomi");
-}
-
-TEST(LanguagePacks, PacksThatNameNoLanguage) {
-  EXPECT_EQ(pack_name(vxtest::bytes_of("[x]\r\nLanguage = French\r\n")), "");
-  EXPECT_EQ(pack_name(vxtest::bytes_of("Language=French\r\n")), "");   // no "[" first
-  EXPECT_EQ(pack_name(vxtest::bytes_of("[x]\r\nlanguage=French\r\n")), "");  // case-sensitive
-  EXPECT_EQ(pack_name(vxtest::bytes_of("\xEF\xBB\xBF[x]\r\nLanguage=French\r\n")), "");  // UTF-8 BOM
-  vxtest::Bytes big_endian = {0xFE, 0xFF};
-  for (char c : std::string("[x]Language=French")) {
-    big_endian.push_back(0);
-    big_endian.push_back(static_cast<uint8_t>(c));
+  odd.push_back('!');  // no terminator, an odd byte at the end
+  const std::pair<vxtest::Bytes, const char*> cases[] = {
+      {vxtest::bytes_of("[Strings]\r\nLanguage=Fran\xE7" "ais\r\n"), "Fran\xC3\xA7" "ais"},
+      {utf16_pack("[Strings]\r\nLanguage=Italiano\r\n"), "Italiano"},
+      {odd, "Dansk"},
+      {vxtest::bytes_of("[x]\r\nLanguage French\r\n"), "French"},
+      {vxtest::bytes_of("[x]\r\nLanguage=Danish (Dansk)\r\n"), "Danish "},
+      {vxtest::bytes_of("[x]Language:Suomi=fi"), "Suomi"},
+      {vxtest::bytes_of("[x]\r\nLanguage = French\r\n"), ""},
+      {vxtest::bytes_of("Language=French\r\n"), ""},
+      {vxtest::bytes_of("[x]\r\nlanguage=French\r\n"), ""},
+      {vxtest::bytes_of("\xEF\xBB\xBF[x]\r\nLanguage=French\r\n"), ""},
+      {utf16_pack("[x]Language=French", 0xFE, 0xFF), ""},
+      {vxtest::bytes_of("[x]Language"), ""},
+      {vxtest::bytes_of("[x]Language="), ""},
+      {vxtest::Bytes{0xFF, 0xFE}, ""},
+  };
+  for (const auto& [data, expected] : cases) {
+    WideChar name[kLanguageNameCapacity];
+    const bool found = language_pack_name(data.data(), static_cast<uint32_t>(data.size()), name, kLanguageNameCapacity);
+    EXPECT_EQ(narrow(name), expected);
+    EXPECT_EQ(found, expected[0] != 0) << expected;
   }
-  EXPECT_EQ(pack_name(big_endian), "");
-  EXPECT_EQ(pack_name(vxtest::bytes_of("[x]Language")), "");  // the word ends the text
-  EXPECT_EQ(pack_name(vxtest::bytes_of("[x]Language=")), "");
-  EXPECT_EQ(pack_name(utf16_pack("[x]Language=A", true)).size(), 1u);
-  EXPECT_EQ(pack_name(vxtest::Bytes{0xFF, 0xFE}), "");
 }
 
-TEST(LanguagePacks, CodeFromTheEntryName) {
-  auto code = [](const char* name) { return language_code_from_pack(wide(name).c_str()); };
-  EXPECT_EQ(code("Lang\\Foo_FR.LNG"), make_language_code('F', 'R'));
-  EXPECT_EQ(code("foo_fr.lng"), make_language_code('F', 'R'));
-  EXPECT_EQ(code("Foo_US.LNG"), kLanguageEnglish);
-  EXPECT_EQ(code("_de.LNG"), kLanguageGerman);
-  // Fewer than two characters in front of ".LNG" besides the first: no code.
-  EXPECT_EQ(code("FR.LNG"), 0u);
-  EXPECT_EQ(code("X.LNG"), 0u);
+bool safe(const std::string& name) { return is_safe_file_name(wide(name).c_str()); }
+
+TEST(InstallNames, SafeFileNames) {
+  for (const char* name : {"FooTool.exe", "Foo_DE.LNG", "a", ".profile", "read me.txt", "CONSOLE.txt", "COM10", "LPT",
+                           "nul_file", "com1x.txt", "x..y", "\xC3\xA4rger.txt"}) {
+    EXPECT_TRUE(safe(name)) << name;
+  }
+  for (const char* name : {"", ".", "..", "...", ". .", "..  ", " ", "a:b", "file.txt:stream", "a<b", "a>b", "a\"b",
+                           "a|b", "a?b", "a*b", "a/b", "a\\b", "tab\there", "CON", "con", "Prn.txt", "AUX",
+                           "nul.tar.gz", "COM1", "com9.log", "LPT1", "COM0", "NUL .txt", "CONIN$", "conout$.x",
+                           "COM\xC2\xB9", "LPT\xC2\xB3.txt"}) {
+    EXPECT_FALSE(safe(name)) << '"' << name << '"';
+  }
+  EXPECT_FALSE(is_safe_file_name(nullptr));
 }
 
-TEST(Columns, NegativeWidthTakesTheRest) {
-  EXPECT_EQ(column_width(language_columns, 0, 128, 17), 107);
-  EXPECT_EQ(column_width(language_columns, 0, 120, 17), 100);
-  EXPECT_EQ(column_width(language_columns, 0, 0, 17), 100);
-  const ColumnSpec two[] = {{1, 50, 0}, {2, -1, 1}, {3, 30, 2}, {0, 0, 0}};
-  EXPECT_EQ(column_width(two, 0, 400, 16), 50);
-  EXPECT_EQ(column_width(two, 1, 400, 16), 400 - 80 - 20);
-  EXPECT_EQ(column_width(two, 2, 400, 16), 30);
+TEST(InstallNames, LanguageCodesRolesAndExe) {
+  const struct {
+    const char* file;
+    int base_length;
+    LanguageCode code;
+  } codes[] = {
+      {"Foo_DE.txt", 3, make_language_code('D', 'E')}, {"Foo_fr.LNG", 3, make_language_code('F', 'R')},
+      {"Abcd_DE.txt", 4, make_language_code('D', 'E')}, {"Foo_IT", 3, make_language_code('I', 'T')},
+      {"Foo_X.txt", 3, 'X'}, {"Foo_ABCD.txt", 3, make_language_code('A', 'B') | LanguageCode{'C'} << 16},
+      {"Foo_ABCDE.txt", 3, 0}, {"FooTool.exe", 3, 0}, {"Fo_DE.txt", 3, 0}, {"Foo", 3, 0}, {"Foo_", 3, 0},
+      {"Foo_.txt", 3, 0}, {"_DE.txt", 0, make_language_code('D', 'E')},
+  };
+  for (const auto& c : codes) EXPECT_EQ(entry_language_code(wide(c.file).c_str(), c.base_length), c.code) << c.file;
+
+  const std::pair<const char*, EntryRole> roles[] = {
+      {"UnInst.exe", kRoleUninstaller}, {"UNINST.EXE", kRoleUninstaller}, {"UnInst.exe.bak", kRoleFile},
+      {"Foo.inf", kRoleScript}, {"X.INF", kRoleScript}, {".INF", kRoleFile}, {"Vtool.exe", kRoleMainProgram},
+      {"vTOOL.EXE", kRoleMainProgram}, {"V.exe", kRoleMainProgram}, {"FooTool.exe", kRoleFile},
+      {"Vtool.exe.txt", kRoleFile}, {"Vinf", kRoleFile}};
+  for (auto [file, role] : roles) EXPECT_EQ(entry_role(wide(file).c_str()), role) << file;
+
+  const struct {
+    const char *exe, *file;
+    bool names;
+  } exes[] = {
+      {"Foo.exe", "Foo.exe", true}, {"foo.EXE", "Foo.exe", true}, {"Foo.exe", "Foo.exe2", false},
+      {"Foo.ex", "Foo.exe", false}, {"", "", false}, {"..", "..", false}, {"Bin\\Foo.exe", "Bin\\Foo.exe", false},
+      {"..\\..\\Windows\\notepad.exe", "notepad.exe", false}, {"CON", "CON", false}};
+  for (const auto& c : exes) EXPECT_EQ(exe_names_file(wide(c.exe).c_str(), wide(c.file).c_str()), c.names) << c.exe;
+}
+
+std::string group_after(const std::string& group, int capacity = kFieldCapacity) {
+  char buffer[kFieldCapacity] = {};
+  group.copy(buffer, kFieldCapacity - 1);
+  make_group_name_safe(buffer, capacity);
+  return buffer;
+}
+
+TEST(InstallNames, GroupMadeFitForFolders) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"Foo Tool", "Foo Tool"}, {"Foo: A/B Tool", "Foo_ A_B Tool"}, {"..\\..\\Windows", ".._.._Windows"},
+      {"Foo Tool. ", "Foo Tool"}, {"...", ""}, {"", ""}, {"CON", "CON_"}, {"nul.x", "nul_.x"},
+      {"Caf\xE9|Bar", "Caf\xE9_Bar"}};
+  for (auto [group, safe] : cases) EXPECT_EQ(group_after(group), safe) << group;
+  EXPECT_EQ(group_after("LPT1", 5), "LPT_") << "no room for one more character";
+}
+
+TEST(InstallNames, GroupKeepsDoubleByteCharacters) {
+  // "ソフト|" in Shift-JIS: the second byte of "ソ" is the backslash's.
+  const std::string group = "\x83\x5C\x83\x74\x83\x67|";
+  WideChar first[16] = {};
+  ansi_to_wide(group.c_str(), first, 16);
+  if (first[0] != 0x30BD) GTEST_SKIP() << "the ANSI code page is not Shift-JIS";
+  EXPECT_EQ(group_after(group), "\x83\x5C\x83\x74\x83\x67_");
 }
 
 }  // namespace

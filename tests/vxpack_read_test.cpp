@@ -58,18 +58,22 @@ TEST(VxpackList, ShowsLocationAndEntries) {
   EXPECT_EQ(r.out.find("damaged"), std::string::npos);
 }
 
-TEST(VxpackList, MarksDamagedHeadersAndOldForm) {
+TEST(VxpackList, MarksDamageAndOldForm) {
   vxtest::TempDir dir;
-  auto exe = setup_exe(dir, {{"a.txt", "alpha"}}, 1000);
+  auto exe = setup_exe(dir, {{"a.txt", "alpha"}, {"b.txt", "beta"}}, 1000);
   Bytes bytes = vxtest::read_file(exe);
   bytes[1000 + 7 + 13 + 32] ^= 0x20;  // first name byte: 'a' becomes 'A'
+  bytes.resize(bytes.size() - 14);    // the end blocks are gone
   vxtest::write_file(exe, bytes);
   Outcome r = capture([&](auto& o, auto& e) { return vxpack::run_list(exe, o, e); });
-  EXPECT_EQ(r.code, vxpack::kExitOk);
+  EXPECT_EQ(r.code, vxpack::kExitDamaged);
   EXPECT_NE(r.out.find("A.txt [header checksum damaged]"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("b.txt"), std::string::npos) << r.out;
+  EXPECT_NE(r.err.find("damaged behind entry 2"), std::string::npos) << r.err;
 
   auto old = setup_exe(dir, {{"a.txt", "alpha"}}, 1000, ArchiveForm::kOld);
   Outcome o = capture([&](auto& out, auto& e) { return vxpack::run_list(old, out, e); });
+  EXPECT_EQ(o.code, vxpack::kExitOk);
   EXPECT_NE(o.out.find("old signature form"), std::string::npos) << o.out;
 }
 
@@ -82,18 +86,20 @@ TEST(VxpackTest, ReportsEveryEntryAndTheFailure) {
   EXPECT_NE(ok.out.find("All 2 entries OK"), std::string::npos);
 
   Bytes bytes = vxtest::read_file(exe);
-  bytes.back() = 0xFF;  // inside the seven-byte end marker: harmless
-  const std::size_t data_of_two = bytes.size() - 7 - 7 - 6;
-  bytes[data_of_two] ^= 1;  // a byte of "second"
+  bytes[bytes.size() - 14 - 6] ^= 1;  // a byte of "second"
   vxtest::write_file(exe, bytes);
   Outcome bad = capture([&](auto& o, auto& e) { return vxpack::run_test(exe, o, e); });
   EXPECT_EQ(bad.code, vxpack::kExitDamaged);
   EXPECT_NE(bad.out.find("FAILED  two.txt"), std::string::npos) << bad.out;
-  EXPECT_NE(bad.err.find("result 3"), std::string::npos) << bad.err;
-}
+  EXPECT_NE(bad.err.find("damaged"), std::string::npos) << bad.err;
+  // Cut at an entry boundary: both entries pass, then the end is missing.
+  bytes[bytes.size() - 14 - 6] ^= 1;
+  bytes.resize(bytes.size() - 14);
+  vxtest::write_file(exe, bytes);
+  Outcome cut = capture([&](auto& o, auto& e) { return vxpack::run_test(exe, o, e); });
+  EXPECT_EQ(cut.code, vxpack::kExitDamaged);
+  EXPECT_EQ(cut.out.find("FAILED"), std::string::npos) << cut.out;
 
-TEST(VxpackTest, ExplainsMissingFilesAndMissingArchives) {
-  vxtest::TempDir dir;
   Outcome missing = capture([&](auto& o, auto& e) { return vxpack::run_test(dir / "nope.exe", o, e); });
   EXPECT_EQ(missing.code, vxpack::kExitNoArchive);
   EXPECT_NE(missing.err.find("no such file"), std::string::npos);

@@ -1,4 +1,4 @@
-// Walks an archive the way the extraction driver does, collecting its entries.
+// Walks an archive with the extraction driver's walk, collecting its entries.
 #include "tools/vxpack/archive_view.h"
 
 #include "archive/checksum.h"
@@ -55,13 +55,10 @@ bool read_archive_info(const std::filesystem::path& file, ArchiveInfo* info, std
     info->offset = r->archive_offset;
     info->format = r->archive_format;
     info->main_header_damaged = r->main_header_damaged;
-    std::fseek(r->archive_file, r->main_header.head_size - r->main_header_read, SEEK_CUR);
-    while (read_block(r, 0x8000 | kBlockFile) > 0) {
-      if (r->block.head_type == kBlockSub) {
-        std::fseek(r->archive_file, r->next_block, SEEK_SET);
-        continue;
-      }
-      map_entry_attributes(r);
+    // Walked on past a damaged main header, so that the entries still show.
+    info->walk_damaged = begin_walk(r) != 0 && !r->main_header_damaged;
+    int walked;
+    while ((walked = next_entry(r)) > 0) {
       const FileHeader& e = r->entry;
       EntryRow row;
       row.name = r->entry_name;
@@ -76,14 +73,8 @@ bool read_archive_info(const std::filesystem::path& file, ArchiveInfo* info, std
       row.file_crc = e.file_crc;
       row.header_damaged = r->entry_header_damaged;
       info->entries.push_back(row);
-      // Directories and volume labels carry no data for the driver: the walk
-      // goes on where their data would begin.
-      if (e.file_attr & (kAttrVolumeLabel | kAttrDirectory)) {
-        std::fseek(r->archive_file, r->next_block - static_cast<int32_t>(e.pack_size), SEEK_SET);
-      } else {
-        std::fseek(r->archive_file, r->next_block, SEEK_SET);
-      }
     }
+    if (walked < 0) info->walk_damaged = true;
   }
   close_stream(r->archive_file);
   release(&record);

@@ -1,5 +1,5 @@
 // What vxpack shows of an archive: where it was found and its entries as the
-// installer's reader walks them, plus path helpers between the tool's
+// installer's reader walks them (the library's one block walk), plus path helpers between the tool's
 // std::filesystem paths and the library's UTF-16 buffers.
 #pragma once
 
@@ -33,11 +33,12 @@ struct ArchiveInfo {
   int32_t offset = 0;
   uint32_t format = 0;      // 1 old signature form, 2 marked form
   bool main_header_damaged = false;
+  bool walk_damaged = false;  // the walk broke off: cut short, a broken block or a missing end
   std::vector<EntryRow> entries;
 };
 
-// Walks the archive in file. Returns false with a message when the file
-// cannot be opened or holds no archive.
+// Walks the archive in file as far as it can be walked. Returns false with a
+// message when the file cannot be opened or holds no archive.
 bool read_archive_info(const std::filesystem::path& file, ArchiveInfo* info, std::string* error);
 
 WideString to_wide(const std::filesystem::path& path);

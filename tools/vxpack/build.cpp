@@ -376,7 +376,7 @@ int run_build(const BuildOptions& o, std::ostream& out, std::ostream& err) {
       remove_quietly(temp);
       remove_quietly(o.output);
       err << "vxpack: verification failed";
-      if (result == kExtractBadChecksum) err << " at " << pass.current << " (its checksum does not match)";
+      if (result == kExtractBadChecksum && !pass.current.empty()) err << " at " << pass.current << " (its checksum does not match)";
       else if (result != kExtractOk) err << " (reader result " << result << ")";
       else err << " (" << pass.entries << " of " << pkg.files.size() << " entries read back)";
       err << "; the output was removed. Please report this as a bug, and build with -m0 meanwhile\n";

@@ -41,7 +41,9 @@ const char* result_words(int result) {
     case kExtractOk: return "success";
     case kExtractNoReader: return "out of memory";
     case kExtractNoArchive: return "the file cannot be opened, holds no archive, or starts inside a volume set";
-    case kExtractBadChecksum: return "an entry is damaged (its checksum does not match)";
+    case kExtractBadChecksum:
+      return "the archive is damaged (a checksum does not match, an entry is short, or the archive is cut short "
+             "or broken)";
     case kExtractNoWindow: return "out of memory for the 1 MB window";
     case kExtractNoCopyBuffer: return "out of memory for the copy buffer";
     case kExtractCannotCreate: return "an output file cannot be created";
@@ -90,6 +92,7 @@ int32_t test_callback(WideChar* name, const uint8_t* data, uint32_t size, void* 
   }
   if (pass->report != nullptr) *pass->report << "  OK      " << pass->outcome->current << " (" << size << " bytes)\n";
   ++pass->outcome->entries;
+  pass->outcome->current.clear();  // a failure from here on lies behind this entry
   return 0;
 }
 
@@ -168,7 +171,7 @@ const char* exit_code_help() {
          "  0  success\n"
          "  1  bad command line\n"
          "  2  the file is missing or unreadable, or holds no archive\n"
-         "  3  the archive is damaged: an entry failed its checksum test\n"
+         "  3  the archive is damaged: a checksum fails, an entry is short, or it is cut short\n"
          "  4  an output file or folder cannot be created\n"
          "  5  out of memory\n"
          "  6  extract refused entries whose names would leave the output folder\n"
@@ -216,6 +219,12 @@ int run_list(const std::filesystem::path& file, std::ostream& out, std::ostream&
   out << info.entries.size() << " entries, " << packed << " bytes packed, " << unpacked << " bytes unpacked";
   if (damaged) out << ", " << damaged << " with a damaged header";
   out << "\n";
+  if (info.walk_damaged) {
+    err << "vxpack: " << path_text(file) << ": the archive is damaged behind entry " << info.entries.size()
+        << ": cut short, a block header is broken, or its end is missing\n";
+  }
+  const bool main_damaged = info.main_header_damaged && info.format == 2;
+  if (info.walk_damaged || damaged || main_damaged) return kExitDamaged;
   return kExitOk;
 }
 
@@ -232,7 +241,7 @@ int run_test(const std::filesystem::path& file, std::ostream& out, std::ostream&
   out << "Testing " << path_text(file) << "\n";
   const TestOutcome t = test_archive(file, &out);
   if (t.result != kExtractOk) {
-    if (t.result == kExtractBadChecksum) out << "  FAILED  " << t.current << "\n";
+    if (t.result == kExtractBadChecksum && !t.current.empty()) out << "  FAILED  " << t.current << "\n";
     err << "vxpack: " << path_text(file) << ": " << result_words(t.result) << " (result " << t.result << ")\n";
     return exit_for(t.result);
   }

@@ -29,7 +29,7 @@ const char* exit_code_help();
 struct TestOutcome {
   int result = 0;       // extract_archive's result
   int entries = 0;      // entries that passed
-  std::string current;  // the last entry reached (the failing one on result 3)
+  std::string current;  // the entry being read, empty between entries (names the failing one)
 };
 TestOutcome test_archive(const std::filesystem::path& file, std::ostream* report);
 

@@ -53,6 +53,13 @@ std::string read_all(const fs::path& path, bool* ok) {
   return data;
 }
 
+// ANSI text as the installer widens it, with its terminator.
+std::vector<WideChar> widen(const std::string& ansi) {
+  std::vector<WideChar> wide(ansi.size() + 1);
+  ansi_to_wide(ansi.c_str(), wide.data(), static_cast<int>(wide.size()));
+  return wide;
+}
+
 // Why Windows cannot create a file or folder of this name (ANSI bytes), or empty.
 std::string windows_name_fault(const std::string& part) {
   for (unsigned char c : part) {
@@ -73,9 +80,7 @@ std::string windows_name_fault(const std::string& part) {
       stem[3] <= '9')
     return "\"" + stem + "\" is a device name on Windows";
   // Whatever else the installer itself refuses (COM0, CONIN$ and the like).
-  std::vector<WideChar> wide(part.size() + 1);
-  ansi_to_wide(part.c_str(), wide.data(), static_cast<int>(wide.size()));
-  if (!is_safe_file_name(wide.data())) return "the installer does not write files of this name";
+  if (!is_safe_file_name(widen(part).data())) return "the installer does not write files of this name";
   return {};
 }
 
@@ -122,8 +127,7 @@ std::size_t edit_distance(const std::string& a, const std::string& b) {
 
 // ANSI bytes as UTF-8, read the way the installer reads them.
 std::string ansi_as_utf8(const std::string& ansi) {
-  std::vector<WideChar> wide(ansi.size() + 1);
-  ansi_to_wide(ansi.c_str(), wide.data(), static_cast<int>(wide.size()));
+  const std::vector<WideChar> wide = widen(ansi);
   return utf8_of(fs::path(std::u16string(wide.data(), wide.data() + wide_length(wide.data()))));
 }
 
@@ -183,10 +187,8 @@ bool split_language_name(const std::string& file_name, std::string* base, std::s
 
 // The base name the installer derives from the first .LNG entry, by its own rule.
 std::string installer_base_name(const std::string& file_name) {
-  std::vector<WideChar> wide(file_name.size() + 1);
-  ansi_to_wide(file_name.c_str(), wide.data(), static_cast<int>(wide.size()));
   WideChar base[kFieldCapacity];
-  base_name_from_pack(wide.data(), base, kFieldCapacity);
+  base_name_from_pack(widen(file_name).data(), base, kFieldCapacity);
   char ansi[2 * kFieldCapacity];
   wide_to_ansi(base, ansi, sizeof ansi);
   return ansi;
@@ -397,10 +399,9 @@ std::vector<KeyLine> key_lines(const std::string& text) {
   return lines;
 }
 
-// Why the installer does not take line as the key it was meant to be.
-std::string unread_reason(const KeyLine& line, const char* key, bool bom) {
-  if (line.number == 1 && bom) return "the file begins with a UTF-8 byte-order mark, which hides the first line's key";
-  if (line.raw[0] == ' ' || line.raw[0] == '\t') return "blanks stand in front of the key";
+// Why the installer does not take line as the key it was meant to be (it
+// skips a byte-order mark and blanks in front of a key itself).
+std::string unread_reason(const KeyLine& line, const char* key) {
   if (line.key != key) return std::string("keys are read in this letter case only: ") + key;
   if (line.raw.compare(0, line.key.size() + 1, line.key + "=") != 0) return "blanks stand between the key and '='";
   return "an earlier line is taken for it";
@@ -473,7 +474,7 @@ void check_install_keys(std::vector<const PackageFile*> infs, const PackageFile*
         const std::string where = at + std::to_string(line->number);
         if (taken == nullptr || line->number < taken->number) {
           check->warn(where, "\"" + line->raw + "\" is not read by the installer: " +
-                                 unread_reason(*line, key.key, text.compare(0, 3, kUtf8Mark) == 0) +
+                                 unread_reason(*line, key.key) +
                                  "; write it as " + key.key + "=value at the start of the line");
         } else if (line != taken) {
           check->warn(where, std::string("repeats ") + key.key + ", and the installer reads only the first readable " +
@@ -520,11 +521,16 @@ void check_install_keys(std::vector<const PackageFile*> infs, const PackageFile*
     facts.group = safe.data();
   }
   if (!facts.exe.empty()) {
+    // The installer's own rule: an Exe that names no file of the package is
+    // ignored, and the package then gets no shortcut to the program meant.
+    const std::vector<WideChar> exe = widen(facts.exe);
     bool found = false;
-    for (const PackageFile& f : files) found = found || fold_case(f.file_name) == fold_case(facts.exe);
+    for (const PackageFile& f : files) found = found || exe_names_file(exe.data(), widen(f.file_name).data());
     if (!found) {
-      check->warn(last_inf->shown, "its Exe=" + facts.exe +
-                                       " names no file in the package; correct the name or add the program");
+      check->error(last_inf->shown, "its Exe=" + facts.exe +
+                                        (is_safe_file_name(exe.data()) ? " names no file in the package"
+                                                                       : " is not a plain file name") +
+                                        ", so the installer ignores it; name the program's file, without folders");
     }
   }
 }
@@ -717,9 +723,7 @@ void check_language_filter(Checker* check) {
   for (const std::string& code : facts.languages) listed.push_back(make_language_code(code[0], code[1]));
   for (const PackageFile& f : check->package->files) {
     if (fold_case(f.file_name).rfind(fold_case(facts.base_name + "_"), 0) == 0) continue;
-    std::vector<WideChar> wide(f.file_name.size() + 1);
-    ansi_to_wide(f.file_name.c_str(), wide.data(), static_cast<int>(wide.size()));
-    const LanguageCode code = entry_language_code(wide.data(), static_cast<int>(facts.base_name.size()));
+    const LanguageCode code = entry_language_code(widen(f.file_name).data(), static_cast<int>(facts.base_name.size()));
     if (std::find(listed.begin(), listed.end(), code) == listed.end()) continue;
     const char letters[3] = {static_cast<char>(code), static_cast<char>(code >> 8), 0};
     check->warn(f.shown, std::string("is skipped when the language ") + letters +
