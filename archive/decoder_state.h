@@ -1,36 +1,42 @@
-// The RAR 2.0 decoder's state: canonical Huffman tables and everything that a
-// solid entry carries over from the entry before it. It lives inside the
-// pass's ArchiveReader, so the decoder itself never allocates.
+// The RAR 2.0 decoder's state: canonical Huffman tables with their lookup
+// tables, and everything that a solid entry carries over from the entry
+// before it. It lives inside the pass's ArchiveReader, so the decoder itself
+// never allocates.
 #pragma once
 
 #include <cstdint>
 
-inline constexpr uint32_t kWindowSize = 1u << 20;  // the 1 MB sliding window
-inline constexpr uint32_t kWindowMask = kWindowSize - 1;
+#include "archive/format.h"
+
 inline constexpr uint32_t kInputBufferSize = 8192;
 // Bytes behind in_buf that are never written: the decoder loads eight bytes
-// at a time, and a load at the last positions may touch them. Only bits that
-// lie inside in_buf are ever used.
-inline constexpr uint32_t kInputPadding = 8;
+// at a time up to eight bytes ahead of the position it reads from, and a load
+// at the last positions may touch them. Only bits that lie inside in_buf are
+// ever used.
+inline constexpr uint32_t kInputPadding = 16;
 
-inline constexpr int kCodeLengthSymbols = 19;
-inline constexpr int kMainSymbols = 298;      // literals, 256..269 control, 270..297 lengths
-inline constexpr int kDistanceSymbols = 48;
-inline constexpr int kRepLengthSymbols = 28;
-inline constexpr int kChannelSymbols = 257;
-inline constexpr int kMaxChannels = 4;
-inline constexpr int kTableLengths = kMainSymbols + kDistanceSymbols + kRepLengthSymbols;  // 374
-inline constexpr int kAllLengths = kMaxChannels * kChannelSymbols;                          // 1028
-inline constexpr int kMaxCodeLength = 15;
-
-// The lookup table built beside the limits: indexed by the next kFastBits bits
-// of the stream, each entry holds the symbol (low 16 bits) and its code length
-// (bits 16..23). Length 0 means the code is longer than kFastBits (or the
-// table was never built) and the symbol is found by comparing the limits.
+// The lookup table built beside the limits: indexed by the next fast_bits
+// (count) bits of the stream, each entry holds what the code found there
+// stands for:
+//   bits 0..4    its code length; 0: the code is longer than that (or
+//                the table was never built), the limits decide
+//   bits 5..9    extra bits that follow the symbol
+//   bits 10..31  the value: a distance (base + 1) in the distance table, a
+//                length (base + 2) in the recent-distance length table, the
+//                symbol itself in the others; main-table matches (270..297)
+//                carry their length slot's extra bits
 inline constexpr int kFastBits = 11;
 inline constexpr uint32_t kFastSize = 1u << kFastBits;
-static_assert(kFastBits >= 1 && kFastBits <= 14, "codes of up to 14 bits are found through the limits");
-static_assert(kMainSymbols < (1 << 16), "a fast entry keeps the symbol in 16 bits");
+// The small alphabets use shorter lookups: they are rebuilt with every table
+// change, and most of their codes are short.
+inline constexpr int fast_bits(uint32_t count) {
+  return count == kDistanceSymbols ? 9 : count == kRepLengthSymbols ? 8 : count == kCodeLengthSymbols ? 7 : kFastBits;
+}
+inline constexpr uint32_t kEntryLengthMask = 31;
+inline constexpr uint32_t kEntryExtraShift = 5;
+inline constexpr uint32_t kEntryValueShift = 10;
+static_assert(fast_bits(kCodeLengthSymbols) >= 1 && kFastBits <= 14, "codes of up to 14 bits are found through the limits");
+static_assert(kWindowSize < (1u << (32 - kEntryValueShift)), "an entry holds any distance");
 
 // One canonical Huffman code, described by its left-aligned limits.
 struct DecodeTable {
@@ -38,7 +44,7 @@ struct DecodeTable {
   uint32_t limit[16];                 // left-aligned 16-bit bound per code length
   uint32_t start[16];                 // index in symbols of the first code of a length
   uint16_t symbols[kMainSymbols];     // symbols sorted by code length, then number
-  uint32_t fast[kFastSize];           // symbol | length << 16 per kFastBits-bit prefix
+  uint32_t fast[kFastSize];           // the entry of each fast_bits(count)-bit prefix
 };
 
 struct DecoderState {
@@ -50,7 +56,7 @@ struct DecoderState {
   uint32_t in_valid;                  // meaningful bytes in in_buf
   uint32_t prev_match_length;         // length of the latest match
   uint32_t prev_match_distance;       // distance of the latest match
-  uint32_t recent_distances[4];       // ring of the four latest distances
+  uint32_t recent_distances[kRecentDistances];       // ring of the four latest distances
   uint32_t recent_index;              // matches since the last reset
   uint8_t prev_code_lengths[kAllLengths];  // base of the next table read
   uint32_t audio_mode;                // latest table header had the audio bit

@@ -20,6 +20,19 @@ uint32_t sink_output(ArchiveReader* r, std::FILE* output, const uint8_t* bytes, 
   return 0;
 }
 
+// Room taken at once for an entry bound for memory: its size and the zero
+// behind it, so that the buffer's peak is the entry itself. A damaged header
+// may claim any size, so no more is taken than the packed data can give: a
+// stored entry's own bytes, a compressed one's at about the format's best
+// ratio (a longest match from a few bits); an entry beyond that (a solid one
+// that repeats earlier data) grows as it is written.
+uint32_t memory_reservation(const FileHeader& e) {
+  const uint64_t packed = e.method == kMethodStored ? e.pack_size : static_cast<uint64_t>(e.pack_size) * 1024 + 65536;
+  const uint64_t limit = packed + 1;
+  const uint64_t wanted = static_cast<uint64_t>(e.unp_size) + 1;
+  return static_cast<uint32_t>(wanted < limit ? wanted : limit);
+}
+
 bool checksum_matches(const ArchiveReader* r) {
   if (r->archive_format == kFormatOld) return r->data_checksum == r->entry.file_crc;
   return r->data_checksum == ~r->entry.file_crc;
@@ -123,6 +136,7 @@ int extract_entries(ArchiveReader* r) {
     if (name[0] >= 1 && name[0] <= 31) {
       r->memory_sink = &memory;
       byte_buffer_clear(&memory);
+      byte_buffer_reserve(&memory, memory_reservation(e));
     } else if (name[0] >= 32) {
       output = create_output_file(name);
       if (output == nullptr) {
@@ -150,6 +164,9 @@ int extract_entries(ArchiveReader* r) {
     // gave up on), and would then hand the caller fewer bytes than its size.
     const bool mismatch = !r->skip_output && (!checksum_matches(r) || r->delivered < e.unp_size);
     if (mismatch) result = kExtractBadChecksum;
+    // A good file gets its time and attributes through the handle that wrote
+    // it, before it is closed: the same result without opening it again.
+    if (!mismatch && output != nullptr) apply_entry_time_and_attributes(output, e.file_time, e.file_attr);
     close_stream(output);
     r->output_file = nullptr;
     if (mismatch) {
@@ -165,8 +182,6 @@ int extract_entries(ArchiveReader* r) {
         break;
       }
       if (r->entry_callback(name, memory.data.data, e.unp_size, r->user_data) != 0) break;
-    } else if (output != nullptr) {
-      apply_entry_time_and_attributes(name, e.file_time, e.file_attr);
     }
   }
 

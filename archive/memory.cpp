@@ -26,6 +26,14 @@ void byte_buffer_clear(ByteBuffer* buffer) {
   buffer->size = 0;
 }
 
+void byte_buffer_reserve(ByteBuffer* buffer, uint32_t n) {
+  if (buffer->size != 0 || n <= buffer->capacity) return;
+  // The old block goes first, so that the two are never held together.
+  release(&buffer->data);
+  buffer->data = alloc_zeroed(n);
+  buffer->capacity = buffer->data.data != nullptr ? n : 0;
+}
+
 int byte_buffer_append(ByteBuffer* buffer, const uint8_t* bytes, uint32_t n) {
   const int32_t before = buffer->append_count;
   if (buffer->data.data == nullptr) {

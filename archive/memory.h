@@ -25,6 +25,11 @@ void byte_buffer_init(ByteBuffer* buffer);
 void byte_buffer_reset(ByteBuffer* buffer);
 // Empties the buffer and keeps its block.
 void byte_buffer_clear(ByteBuffer* buffer);
+// Makes room for n bytes in an empty buffer at once, so that an entry of
+// known size is taken without growing (each growth holds the old and the new
+// block together). Best effort: when n bytes cannot be had the buffer stays
+// as it was, and appends grow it.
+void byte_buffer_reserve(ByteBuffer* buffer, uint32_t n);
 // Appends n bytes, growing by at least 4096 bytes (n when n >= 4096) and at
 // least half the capacity. 0 on success, 1 when nothing was appended (the
 // block could not grow; its content is then lost).

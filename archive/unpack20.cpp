@@ -22,50 +22,12 @@ constexpr uint32_t kLengthRefillAt = 8187;
 constexpr uint32_t kKeptBytes = 32;                 // a refill keeps the last 32 bytes
 constexpr uint32_t kRefillBytes = kInputBufferSize - kKeptBytes;
 constexpr uint32_t kFlushRoom = 270;                // more than the longest match (260)
-static_assert(kMainRefillAt + 2 + 8 <= kInputBufferSize + kInputPadding, "main step load stays in in_buf");
-static_assert(kLengthRefillAt + 3 + 8 <= kInputBufferSize + kInputPadding, "table step load stays in in_buf");
-
-// Length slots: base and extra bits. Each base is the previous base plus two
-// to the previous slot's extra bits.
-struct Slot {
-  uint32_t base;
-  uint32_t bits;
-};
-
-constexpr Slot kLengthSlots[kRepLengthSymbols] = {
-    {0, 0},   {1, 0},   {2, 0},   {3, 0},   {4, 0},   {5, 0},   {6, 0},   {7, 0},   {8, 1},   {10, 1},
-    {12, 1},  {14, 1},  {16, 2},  {20, 2},  {24, 2},  {28, 2},  {32, 3},  {40, 3},  {48, 3},  {56, 3},
-    {64, 4},  {80, 4},  {96, 4},  {112, 4}, {128, 5}, {160, 5}, {192, 5}, {224, 5}};
-
-constexpr Slot kShortSlots[8] = {{0, 2}, {4, 2}, {8, 3}, {16, 4}, {32, 5}, {64, 6}, {128, 6}, {192, 6}};
-
-constexpr Slot distance_slot(int i) {
-  constexpr uint32_t bits[kDistanceSymbols] = {0,  0,  0,  0,  1,  1,  2,  2,  3,  3,  4,  4,  5,  5,  6,  6,
-                                               7,  7,  8,  8,  9,  9,  10, 10, 11, 11, 12, 12, 13, 13, 14, 14,
-                                               15, 15, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16};
-  uint32_t base = 0;
-  for (int k = 0; k < i; ++k) base += 1u << bits[k];
-  return Slot{base, bits[i]};
-}
-
-struct DistanceSlots {
-  Slot slot[kDistanceSymbols];
-  constexpr DistanceSlots() : slot() {
-    for (int i = 0; i < kDistanceSymbols; ++i) slot[i] = distance_slot(i);
-  }
-};
-constexpr DistanceSlots kDistanceSlots;
-
-constexpr bool slots_follow_rule(const Slot* s, int n) {
-  for (int i = 1; i < n; ++i)
-    if (s[i].base != s[i - 1].base + (1u << s[i - 1].bits)) return false;
-  return true;
-}
-static_assert(slots_follow_rule(kLengthSlots, kRepLengthSymbols), "length slots");
-static_assert(slots_follow_rule(kShortSlots, 8), "short-distance slots");
-static_assert(kDistanceSlots.slot[36].base == 262144 && kDistanceSlots.slot[47].base == 983040,
-              "distance slots 36..47 step by 0x10000");
-static_assert(kDistanceSlots.slot[47].base + 1 + 0xFFFF == kWindowSize, "the largest distance is the window");
+constexpr uint32_t kMaxStepBits = 51;
+static_assert(kMaxStepBits <= 56, "one bit buffer refill serves a main-loop step");
+// A bit buffer loads eight bytes at the byte after its last whole byte; at
+// the last position a main step starts from, that stays inside in_buf.
+static_assert(kMainRefillAt + 8 + 8 <= kInputBufferSize, "main step loads stay in in_buf");
+static_assert(kLengthRefillAt + 8 + 8 <= kInputBufferSize + kInputPadding, "table loads stay in in_buf");
 
 // ---- input buffer and bit reader -------------------------------------------
 
@@ -87,41 +49,107 @@ void refill_input(ArchiveReader* r, bool initial) {
   }
 }
 
-// The next 16 bits of the stream.
-uint32_t peek_bits(const DecoderState* d) {
-  const uint8_t* p = d->in_buf + d->in_pos;
-  const uint32_t v = (uint32_t{p[0]} << 16) | (uint32_t{p[1]} << 8) | p[2];
-  return (v >> (8 - d->in_bit)) & 0xFFFF;
-}
-
-void skip_bits(DecoderState* d, uint32_t n) {
-  n += d->in_bit;
-  d->in_pos += n >> 3;
-  d->in_bit = n & 7;
-}
-
-uint32_t read_bits(DecoderState* d, uint32_t n) {
-  if (n == 0) return 0;
-  const uint32_t v = peek_bits(d) >> (16 - n);
-  skip_bits(d, n);
-  return v;
-}
-
-uint32_t decode_symbol(DecoderState* d, const DecodeTable* t) {
-  const uint32_t bits16 = peek_bits(d);
-  const uint32_t e = t->fast[bits16 >> (16 - kFastBits)];
-  uint32_t length = e >> 16;
-  uint32_t s = e & 0xFFFF;
-  if (length == 0) s = decode_bits(t, bits16, &length);
-  skip_bits(d, length);
-  return s;
-}
-
 // Eight stream bytes from p, most significant first.
 inline uint64_t load_be64(const uint8_t* p) {
   uint64_t v;
   std::memcpy(&v, p, 8);
   return __builtin_bswap64(v);
+}
+
+// The stream's next bits, left-aligned in a 64-bit word. Every bit of the
+// word is either the stream's bit at that place or zero, so a refill may OR
+// the same bytes in again. After a refill at least 56 bits are valid, more
+// than any step or table item takes.
+struct BitBuffer {
+  uint64_t bits;   // the next bits, first one at the top
+  uint32_t avail;  // how many of them are valid, 0..63
+  uint32_t next;   // index in in_buf of the first byte not yet loaded
+  const uint8_t* in;
+
+  void refill() {
+    bits |= load_be64(in + next) >> avail;
+    next += (63 - avail) >> 3;
+    avail |= 56;
+  }
+  // The stream position in bits from in_buf[0].
+  uint32_t position() const { return next * 8 - avail; }
+  void skip(uint32_t n) {
+    bits <<= n;
+    avail -= n;
+  }
+  // The next n (0..16) bits as an unsigned number.
+  uint32_t take(uint32_t n) {
+    const uint32_t v = static_cast<uint32_t>((bits >> 1) >> (63 - n));
+    skip(n);
+    return v;
+  }
+};
+
+BitBuffer bits_at(const DecoderState* d) {
+  BitBuffer b{0, 0, d->in_pos, d->in_buf};
+  b.refill();
+  b.skip(d->in_bit);
+  return b;
+}
+
+void save_position(DecoderState* d, const BitBuffer& b) {
+  const uint32_t p = b.position();
+  d->in_pos = p >> 3;
+  d->in_bit = p & 7;
+}
+
+// What symbol s of a table of count symbols stands for, as a lookup entry
+// (see DecodeTable::fast) with code length L.
+uint32_t entry_for(uint32_t count, uint32_t s, uint32_t L) {
+  uint32_t value = s, extra = 0;
+  if (count == kMainSymbols && s >= kMatchSymbol) {
+    extra = kLengthSlots[s - kMatchSymbol].bits;
+  } else if (count == kDistanceSymbols) {
+    value = kDistanceSlots.slot[s].base + kDistanceOffset;
+    extra = kDistanceSlots.slot[s].bits;
+  } else if (count == kRepLengthSymbols) {
+    value = kLengthSlots[s].base + kRepLengthOffset;
+    extra = kLengthSlots[s].bits;
+  }
+  return value << kEntryValueShift | extra << kEntryExtraShift | L;
+}
+
+// The canonical decode of the top 16 bits of bits16: the shortest code length
+// of at least first whose limit lies above them.
+inline uint32_t canonical_symbol(const DecodeTable* t, uint32_t bits16, uint32_t first, uint32_t* length) {
+  const uint32_t b = bits16 & 0xFFFE;
+  uint32_t L = first;
+  while (L < static_cast<uint32_t>(kMaxCodeLength) && b >= t->limit[L]) ++L;
+  uint32_t k = t->start[L] + ((b - t->limit[L - 1]) >> (16 - L));
+  if (k >= t->count) k = 0;
+  *length = L;
+  return t->symbols[k];
+}
+
+// The entry of a prefix that starts a code longer than the lookup: length 0,
+// and a value above every literal.
+constexpr uint32_t kLongCodeEntry = ~0u << kEntryValueShift;
+
+// Decodes the next symbol of a table of count symbols and removes its code
+// from the bits; returns its entry. A prefix without an entry holds a longer
+// code than the lookup, so the limits are searched from there on.
+template <uint32_t count>
+inline uint32_t take_entry(const DecodeTable* t, BitBuffer* b) {
+  constexpr int bits = fast_bits(count);
+  uint32_t e = t->fast[b->bits >> (64 - bits)];
+  if ((e & kEntryLengthMask) == 0) {
+    uint32_t L;
+    const uint32_t s = canonical_symbol(t, static_cast<uint32_t>(b->bits >> 48), bits + 1, &L);
+    e = entry_for(t->count, s, L);
+  }
+  b->skip(e & kEntryLengthMask);
+  return e;
+}
+
+inline uint32_t entry_value(uint32_t e) { return e >> kEntryValueShift; }
+// The entry's value plus its extra bits, read from the stream.
+inline uint32_t take_value(uint32_t e, BitBuffer* b) {
+  return entry_value(e) + b->take((e >> kEntryExtraShift) & 31);
 }
 
 // ---- tables ----------------------------------------------------------------
@@ -130,23 +158,25 @@ void load_tables(ArchiveReader* r) {
   DecoderState* d = &r->decoder;
   if (d->in_pos > kTableRefillAt) refill_input(r, false);
 
-  const uint32_t header = peek_bits(d);
-  d->audio_mode = (header & 0x8000) != 0;
-  if ((header & 0x4000) == 0) std::memset(d->prev_code_lengths, 0, sizeof d->prev_code_lengths);
-  skip_bits(d, 2);
+  BitBuffer b = bits_at(d);
+  const uint32_t header = b.take(2);
+  d->audio_mode = (header & kHeaderAudio) != 0;
+  if ((header & kHeaderChanges) == 0) std::memset(d->prev_code_lengths, 0, sizeof d->prev_code_lengths);
 
   uint32_t total;
   if (d->audio_mode) {
-    d->channel_count = ((header >> 12) & 3) + 1;
+    d->channel_count = b.take(2) + 1;
     if (d->current_channel >= d->channel_count) d->current_channel = 0;
-    skip_bits(d, 2);
     total = kChannelSymbols * d->channel_count;
   } else {
     total = kTableLengths;
   }
 
   uint8_t code_lengths[kCodeLengthSymbols];
-  for (int i = 0; i < kCodeLengthSymbols; ++i) code_lengths[i] = static_cast<uint8_t>(read_bits(d, 4));
+  for (int i = 0; i < kCodeLengthSymbols; ++i) {
+    b.refill();
+    code_lengths[i] = static_cast<uint8_t>(b.take(4));
+  }
   build_decode_table(code_lengths, &d->code_length_table, kCodeLengthSymbols);
 
   // Positions past the lengths read stay zero; they become the base of a
@@ -154,26 +184,32 @@ void load_tables(ArchiveReader* r) {
   uint8_t lengths[kAllLengths] = {};
   uint32_t i = 0;
   while (i < total) {
-    if (d->in_pos > kLengthRefillAt) refill_input(r, false);
-    const uint32_t s = decode_symbol(d, &d->code_length_table);
-    if (s < 16) {
+    if ((b.position() >> 3) > kLengthRefillAt) {
+      save_position(d, b);
+      refill_input(r, false);
+      b = bits_at(d);
+    }
+    b.refill();
+    const uint32_t s = entry_value(take_entry<kCodeLengthSymbols>(&d->code_length_table, &b));
+    if (s < kRepeatLengthSymbol) {
       lengths[i] = static_cast<uint8_t>((d->prev_code_lengths[i] + s) & 0xF);
       ++i;
-    } else if (s == 16) {
-      for (uint32_t n = 3 + read_bits(d, 2); n > 0 && i < total; --n, ++i) lengths[i] = i == 0 ? 0 : lengths[i - 1];
+    } else if (s == kRepeatLengthSymbol) {
+      for (uint32_t n = 3 + b.take(2); n > 0 && i < total; --n, ++i) lengths[i] = i == 0 ? 0 : lengths[i - 1];
     } else {
-      const uint32_t n = s == 17 ? 3 + read_bits(d, 3) : 11 + read_bits(d, 7);
+      const uint32_t n = s == kShortZerosSymbol ? 3 + b.take(3) : 11 + b.take(7);
       i = i + n < total ? i + n : total;  // the working array is zero there already
     }
   }
+  save_position(d, b);
 
   if (d->audio_mode) {
     for (uint32_t k = 0; k < d->channel_count; ++k)
       build_decode_table(lengths + kChannelSymbols * k, d->channel_tables[k], kChannelSymbols);
   } else {
     build_decode_table(lengths, &d->main_table, kMainSymbols);
-    build_decode_table(lengths + kMainSymbols, &d->distance_table, kDistanceSymbols);
-    build_decode_table(lengths + kMainSymbols + kDistanceSymbols, &d->rep_length_table, kRepLengthSymbols);
+    build_decode_table(lengths + kDistanceBase, &d->distance_table, kDistanceSymbols);
+    build_decode_table(lengths + kRepLengthBase, &d->rep_length_table, kRepLengthSymbols);
   }
   std::memcpy(d->prev_code_lengths, lengths, sizeof lengths);
 }
@@ -197,45 +233,52 @@ void flush_window(ArchiveReader* r, uint8_t* window) {
   d->flushed_pos = d->window_pos;
 }
 
-inline void copy8(uint8_t* dst, const uint8_t* src) {
-  uint64_t v;
-  std::memcpy(&v, src, 8);
-  std::memcpy(dst, &v, 8);
+template <int N>
+inline void copy_block(uint8_t* dst, const uint8_t* src) {
+  uint8_t v[N];
+  std::memcpy(v, src, N);
+  std::memcpy(dst, v, N);
 }
 
-inline void copy4(uint8_t* dst, const uint8_t* src) {
-  uint32_t v;
-  std::memcpy(&v, src, 4);
-  std::memcpy(dst, &v, 4);
+// Copies length (at least N) bytes in blocks of N, the last one ending at the
+// end; returns the masked position behind them.
+template <int N>
+inline uint32_t copy_blocks(uint8_t* dst, const uint8_t* src, uint32_t pos, uint32_t length) {
+  uint32_t i = 0;
+  for (; i + N <= length; i += N) copy_block<N>(dst + i, src + i);
+  if (i < length) copy_block<N>(dst + length - N, src + length - N);
+  return (pos + length) & kWindowMask;
 }
 
 // Copies length bytes from distance back to window_pos, as a byte-by-byte
 // copy through the masked window would: overlapping copies repeat the last
 // distance bytes, a distance of 0 or 2^20 leaves every byte as it is. Nothing
 // past the match is written: the window ahead holds the oldest history.
-// Returns the new (masked) write position.
+// Where neither the source nor the destination crosses the window's end, the
+// bytes go in blocks of N only where the source lies at least N bytes before
+// the destination, or wholly behind it: each load then lies before the bytes
+// it writes or holds bytes already final; the last block may rewrite bytes
+// with the same values. Returns the new (masked) write position.
 inline uint32_t copy_bytes(uint8_t* window, uint32_t pos, uint32_t length, uint32_t distance) {
   distance &= kWindowMask;
   if (distance == 0) return (pos + length) & kWindowMask;
-  if (distance <= pos && pos + length <= kWindowSize) {
+  const uint32_t from = (pos - distance) & kWindowMask;
+  if (pos + length <= kWindowSize && from + length <= kWindowSize) {
+    // The gap between source and destination in memory, as far as blocks go.
+    const uint32_t gap = from < pos ? pos - from : from >= pos + length ? kWindowSize : 0;
     uint8_t* dst = window + pos;
-    const uint8_t* src = dst - distance;
-    if (distance >= 8 && length >= 8) {
-      // Each 8-byte load lies wholly before the bytes it writes, or holds
-      // bytes already final; the last piece may rewrite bytes with the same
-      // values.
-      uint32_t i = 0;
-      for (; i + 8 <= length; i += 8) copy8(dst + i, src + i);
-      if (i < length) copy8(dst + length - 8, src + length - 8);
-    } else if (distance >= 4 && length >= 4 && length < 8) {
-      copy4(dst, src);
-      copy4(dst + length - 4, src + length - 4);
-    } else if (distance == 1) {
+    const uint8_t* src = window + from;
+    if (gap >= 16 && length >= 16) return copy_blocks<16>(dst, src, pos, length);
+    if (gap >= 8 && length >= 8) return copy_blocks<8>(dst, src, pos, length);
+    if (gap >= 4 && length >= 4) return copy_blocks<4>(dst, src, pos, length);
+    if (gap == 1) {
       std::memset(dst, src[0], length);
-    } else {
-      for (uint32_t i = 0; i < length; ++i) dst[i] = src[i];
+      return (pos + length) & kWindowMask;
     }
-    return (pos + length) & kWindowMask;
+    if (gap != 0) {
+      for (uint32_t i = 0; i < length; ++i) dst[i] = src[i];
+      return (pos + length) & kWindowMask;
+    }
   }
   for (uint32_t i = 0; i < length; ++i) {
     window[pos] = window[(pos - distance) & kWindowMask];
@@ -247,11 +290,11 @@ inline uint32_t copy_bytes(uint8_t* window, uint32_t pos, uint32_t length, uint3
 void read_trailing_tables(ArchiveReader* r) {
   DecoderState* d = &r->decoder;
   if (d->in_valid < d->in_pos + 5) return;
-  if (d->audio_mode) {
-    if (decode_symbol(d, d->channel_tables[d->current_channel]) == 256) load_tables(r);
-  } else {
-    if (decode_symbol(d, &d->main_table) == 269) load_tables(r);
-  }
+  BitBuffer b = bits_at(d);
+  const bool audio = d->audio_mode != 0;
+  const uint32_t s = entry_value(take_entry<kMainSymbols>(audio ? d->channel_tables[d->current_channel] : &d->main_table, &b));
+  save_position(d, b);
+  if (s == (audio ? kRepeatSymbol : kTableChangeSymbol)) load_tables(r);
 }
 
 void reset_decoder(ArchiveReader* r, uint8_t* window, int solid) {
@@ -271,130 +314,125 @@ void reset_decoder(ArchiveReader* r, uint8_t* window, int solid) {
   d->window_pos = 0;
 }
 
-// Decodes one symbol from bits (the stream's next bits, left-aligned, at
-// least 16 of them meaningful) and removes its code from them.
-inline uint32_t take_symbol(const DecodeTable* t, uint64_t* bits, uint32_t* bit_pos) {
-  const uint32_t e = t->fast[*bits >> (64 - kFastBits)];
-  uint32_t length = e >> 16;
-  uint32_t s = e & 0xFFFF;
-  if (length == 0) s = decode_bits(t, static_cast<uint32_t>(*bits >> 48), &length);
-  *bits <<= length;
-  *bit_pos += length;
-  return s;
+// The first window position at which a step would have to mask the position
+// or flush: the end of the window, or where less than kFlushRoom bytes of room
+// would be left before flushed (pos is masked and has that room, or none
+// is pending).
+inline uint32_t quiet_limit(uint32_t flushed, uint32_t pos) {
+  if (flushed > pos) return flushed - (kFlushRoom - 1);
+  const uint32_t limit = flushed + kWindowSize - (kFlushRoom - 1);
+  return limit < kWindowSize ? limit : kWindowSize;
 }
 
-// Takes n (0..16) extra bits as an unsigned number.
-inline uint32_t take_bits(uint64_t* bits, uint32_t* bit_pos, uint32_t n) {
-  const uint32_t v = static_cast<uint32_t>((*bits >> 1) >> (63 - n));
-  *bits <<= n;
-  *bit_pos += n;
-  return v;
-}
+// Bit buffer positions past which a step has to check for a refill (a step
+// starts from at most kMainRefillAt): after a refill the position is at most
+// next * 8 - 56. Up to two literals more may follow a literal within a step's
+// bits while the position stays at most kMainRefillAt.
+constexpr uint32_t kQuietNext = (kMainRefillAt * 8 + 7 + 56) / 8;
+constexpr uint32_t kLiteralRunNext = (kMainRefillAt * 8 + 7 + 56 - 2 * kMaxCodeLength) / 8;
+static_assert(kLiteralRunNext * 8 - 56 + 2 * kMaxCodeLength <= kMainRefillAt * 8 + 7, "literal runs check");
 
 // The main loop: one symbol per step until unpacked_left is negative.
-// Invariants at the top of a step: bit_pos is the stream position in bits
-// from in_buf[0]; window_pos may be 2^20 after a literal and is masked first;
-// each step loads 57 bits at once, more than the 51 a step may take, from a
-// buffer that changes only at a refill.
+// Invariants at the top of a step: the bit buffer holds the stream from
+// in_buf's position; window_pos may be 2^20 after a literal. Each byte
+// written lowers unpacked_left by one, so unpacked_left is end - 1 - pos
+// (modulo 2^32) between two full checks. A step below limit (the quiet limit,
+// or end) whose bit buffer position is below kQuietNext needs no masking,
+// refill or flush and has unpacked_left >= 0, so it skips the checks.
+// One refill per step gives at least 56 bits, more than the 51 a step takes.
 void run_main_loop(ArchiveReader* r, uint8_t* window) {
   DecoderState* d = &r->decoder;
-  const uint8_t* in = d->in_buf;
-  uint32_t bit_pos = d->in_pos * 8 + d->in_bit;
+  const DecodeTable* main_table = &d->main_table;
+  BitBuffer b = bits_at(d);
   uint32_t pos = d->window_pos;
-  uint32_t flushed = d->flushed_pos;
-  int32_t left = r->unpacked_left;
-  int32_t idle_mark = left;  // unpacked_left when the idle count began
+  uint32_t end = pos + static_cast<uint32_t>(r->unpacked_left) + 1;
+  uint32_t limit = 0;        // below it a step is quiet (0: check the next step)
+  int32_t idle_mark = -1;    // unpacked_left when the idle count began
   uint32_t idle = 0;         // steps without output while the input is exhausted
+  auto left = [&] { return static_cast<int32_t>(end - 1 - pos); };
 
-  auto save = [&] {
-    d->in_pos = bit_pos >> 3;
-    d->in_bit = bit_pos & 7;
-    d->window_pos = pos;
-    r->unpacked_left = left;
-  };
-  auto reload = [&] {
-    bit_pos = d->in_pos * 8 + d->in_bit;
-    pos = d->window_pos;
-  };
   auto match = [&](uint32_t length, uint32_t distance) {
-    d->recent_distances[d->recent_index & 3] = distance;
+    d->recent_distances[d->recent_index & (kRecentDistances - 1)] = distance;
     d->prev_match_distance = distance;
     d->recent_index += 1;
     d->prev_match_length = length;
-    left -= static_cast<int32_t>(length);
+    const uint32_t from = pos;
     pos = copy_bytes(window, pos, length, distance);
+    if (pos < from) {  // wrapped: the room before flushed_pos changed
+      end -= kWindowSize;
+      limit = 0;
+    }
   };
   // A step that wrote nothing; true when the entry has to end.
   auto idle_step = [&] {
     if (!d->input_exhausted) return false;
-    if (left != idle_mark) {
-      idle_mark = left;
+    if (left() != idle_mark) {
+      idle_mark = left();
       idle = 0;
     }
     return ++idle >= kMaxIdleSteps;
   };
 
-  while (left >= 0) {
-    pos &= kWindowMask;
-    if ((bit_pos >> 3) > kMainRefillAt) {
-      save();
-      refill_input(r, false);
-      reload();
-    }
-    if (((flushed - pos) & kWindowMask) < kFlushRoom && flushed != pos) {
-      d->window_pos = pos;
-      flush_window(r, window);
-      flushed = d->flushed_pos;
+  for (;;) {
+    b.refill();
+    if (pos >= limit || b.next > kQuietNext) {
+      if (left() < 0) break;
+      if (pos >= kWindowSize) {
+        pos -= kWindowSize;
+        end -= kWindowSize;
+      }
+      if ((b.position() >> 3) > kMainRefillAt) {
+        save_position(d, b);
+        refill_input(r, false);
+        b = bits_at(d);
+        b.refill();
+      }
+      if (((d->flushed_pos - pos) & kWindowMask) < kFlushRoom && d->flushed_pos != pos) {
+        d->window_pos = pos;
+        flush_window(r, window);
+      }
+      const uint32_t quiet = quiet_limit(d->flushed_pos, pos);
+      limit = end - pos < quiet - pos ? end : quiet;
     }
 
-    const uint32_t loaded_at = bit_pos;
-    uint64_t bits = load_be64(in + (bit_pos >> 3)) << (bit_pos & 7);
-    const uint32_t s = take_symbol(&d->main_table, &bits, &bit_pos);
-    if (s < 256) {
+    const uint32_t e = take_entry<kMainSymbols>(main_table, &b);
+    const uint32_t s = entry_value(e);
+    if (s < kRepeatSymbol) {
       window[pos++] = static_cast<uint8_t>(s);
-      left -= 1;
-      // Further literals straight from the loaded bits, while every check at
-      // the top of a step would pass and at least 16 loaded bits remain; any
-      // other symbol goes back to the top.
-      while (left >= 0 && pos < kWindowSize && bit_pos - loaded_at <= 41 && (bit_pos >> 3) <= kMainRefillAt &&
-             (((flushed - pos) & kWindowMask) >= kFlushRoom || flushed == pos)) {
-        const uint32_t e = d->main_table.fast[bits >> (64 - kFastBits)];
-        if ((e & 0xFF00) != 0 || e < (1u << 16)) break;
-        bits <<= e >> 16;
-        bit_pos += e >> 16;
-        window[pos++] = static_cast<uint8_t>(e);
-        left -= 1;
+      // Literals that follow within the bits at hand, while each would be a
+      // quiet step.
+      for (int more = 0; more < 2 && pos < limit && b.next <= kLiteralRunNext; ++more) {
+        const uint32_t next = main_table->fast[b.bits >> (64 - fast_bits(kMainSymbols))];
+        if (next - 1 >= (kRepeatSymbol << kEntryValueShift) - 1) break;  // not a literal, or no table
+        b.skip(next & kEntryLengthMask);
+        window[pos++] = static_cast<uint8_t>(next >> kEntryValueShift);
       }
-    } else if (s >= 270) {
-      const Slot& ls = kLengthSlots[s - 270];
-      uint32_t length = ls.base + 3 + take_bits(&bits, &bit_pos, ls.bits);
-      const Slot& ds = kDistanceSlots.slot[take_symbol(&d->distance_table, &bits, &bit_pos)];
-      const uint32_t distance = ds.base + 1 + take_bits(&bits, &bit_pos, ds.bits);
-      if (distance >= 0x2000) length += distance >= 0x40000 ? 2 : 1;
-      match(length, distance);
-    } else if (s == 269) {
-      save();
+    } else if (s >= kMatchSymbol) {
+      uint32_t length = kLengthSlots[s - kMatchSymbol].base + kMatchLengthOffset;
+      length += b.take((e >> kEntryExtraShift) & 31);
+      const uint32_t distance = take_value(take_entry<kDistanceSymbols>(&d->distance_table, &b), &b);
+      match(length + match_length_bonus(distance), distance);
+    } else if (s == kTableChangeSymbol) {
+      save_position(d, b);
       load_tables(r);
-      reload();
+      b = bits_at(d);
       if (idle_step()) break;
-    } else if (s >= 261) {
-      const Slot& ss = kShortSlots[s - 261];
-      match(2, ss.base + 1 + take_bits(&bits, &bit_pos, ss.bits));
-    } else if (s >= 257) {
-      const uint32_t distance = d->recent_distances[(d->recent_index - (s - 256)) & 3];
-      const Slot& ls = kLengthSlots[take_symbol(&d->rep_length_table, &bits, &bit_pos)];
-      uint32_t length = ls.base + 2 + take_bits(&bits, &bit_pos, ls.bits);
-      if (distance >= 0x101) length += 1;
-      if (distance >= 0x2000) length += 1;
-      if (distance >= 0x40000) length += 1;
-      match(length, distance);
-    } else {  // 256
+    } else if (s >= kShortSymbol) {
+      const CodeSlot& slot = kShortSlots[s - kShortSymbol];
+      match(kShortLength, slot.base + kDistanceOffset + b.take(slot.bits));
+    } else if (s >= kRepSymbol) {
+      const uint32_t back = s - kRepeatSymbol;  // 1: the latest distance
+      const uint32_t distance = d->recent_distances[(d->recent_index - back) & (kRecentDistances - 1)];
+      const uint32_t length = take_value(take_entry<kRepLengthSymbols>(&d->rep_length_table, &b), &b);
+      match(length + rep_length_bonus(distance), distance);
+    } else {  // kRepeatSymbol
       match(d->prev_match_length, d->prev_match_distance);
       if (d->prev_match_length == 0 && idle_step()) break;
     }
   }
-  save();
-  if (r->unpacked_left >= 0) r->unpacked_left = -1;  // ended early by the idle limit
+  save_position(d, b);
+  d->window_pos = pos;
+  r->unpacked_left = left() < 0 ? left() : -1;  // not negative: ended early by the idle limit
 }
 
 }  // namespace
@@ -422,32 +460,27 @@ void build_decode_table(const uint8_t* lengths, DecodeTable* t, uint32_t count) 
   }
   t->count = count;
 
-  // The lookup table. Codes of length L <= kFastBits take the prefixes from
-  // limit[L - 1] to limit[L] (in units of 2^(16 - kFastBits)): every limit up
-  // to kFastBits is a multiple of 2^(16 - kFastBits), or capped at 0xFFFF,
-  // which lies above every value with the lowest bit clear. Each code fills
-  // 2^(kFastBits - L) entries; an index at or past count gives symbols[0].
-  constexpr uint32_t shift = 16 - kFastBits;
+  // The lookup table. Codes of length L <= bits take the prefixes from
+  // limit[L - 1] to limit[L] (in units of 2^(16 - bits)): every limit up to
+  // bits is a multiple of 2^(16 - bits), or capped at 0xFFFF, which lies
+  // above every value with the lowest bit clear. Each code fills
+  // 2^(bits - L) entries; an index at or past count gives symbols[0].
+  const uint32_t bits = fast_bits(count);
+  const uint32_t size = 1u << bits;
   uint32_t p = 0;
-  for (uint32_t L = 1; L <= static_cast<uint32_t>(kFastBits) && p < kFastSize; ++L) {
-    const uint32_t end = (t->limit[L] == 0xFFFF ? 0x10000u : t->limit[L]) >> shift;
-    const uint32_t step = 1u << (kFastBits - L);
+  for (uint32_t L = 1; L <= bits && p < size; ++L) {
+    const uint32_t end = (t->limit[L] == 0xFFFF ? 0x10000u : t->limit[L]) >> (16 - bits);
+    const uint32_t step = 1u << (bits - L);
     for (uint32_t k = t->start[L]; p < end; p += step, ++k) {
-      const uint32_t entry = t->symbols[k < count ? k : 0] | (L << 16);
+      const uint32_t entry = entry_for(count, t->symbols[k < count ? k : 0], L);
       for (uint32_t j = 0; j < step; ++j) t->fast[p + j] = entry;
     }
   }
-  for (; p < kFastSize; ++p) t->fast[p] = 0;
+  for (; p < size; ++p) t->fast[p] = kLongCodeEntry;
 }
 
 uint32_t decode_bits(const DecodeTable* t, uint32_t bits16, uint32_t* length) {
-  const uint32_t b = bits16 & 0xFFFE;
-  uint32_t L = 1;
-  while (L < static_cast<uint32_t>(kMaxCodeLength) && b >= t->limit[L]) ++L;
-  uint32_t k = t->start[L] + ((b - t->limit[L - 1]) >> (16 - L));
-  if (k >= t->count) k = 0;
-  *length = L;
-  return t->symbols[k];
+  return canonical_symbol(t, bits16, 1, length);
 }
 
 void decompress_entry(ArchiveReader* r, uint8_t* window, int solid) {

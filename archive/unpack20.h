@@ -19,7 +19,9 @@ void decompress_entry(ArchiveReader* reader, uint8_t* window, int solid);
 
 // Builds the canonical code of count symbols from 4-bit code lengths: limits,
 // starts, the sorted symbol list and the lookup table beside them. Positions of
-// the symbol list past the symbols placed keep what they held.
+// the symbol list past the symbols placed keep what they held. The count picks
+// what lookup entries carry (DecodeTable::fast): 48 distances, 28 lengths of
+// recent-distance matches, any other count the symbols.
 void build_decode_table(const uint8_t* lengths, DecodeTable* table, uint32_t count);
 // Decodes one symbol from the top 16 bits of bits16 (its lowest bit is
 // ignored); stores the code length in *length. Equals the canonical decode:

@@ -13,6 +13,7 @@ export LC_ALL=C
 vxpack=$(realpath "$1")
 folder=$(realpath "$2")
 runs=${3:-1}
+source "$(dirname "$0")/nsis_script.sh"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -82,16 +83,7 @@ done
 
 # NSIS installers of the same folder; the size is the whole installer.
 for comp in zlib bzip2 "/SOLID lzma"; do
-  cat >"$work/bench.nsi" <<EOF
-OutFile "$work/nsis.exe"
-SetCompressor $comp
-InstallDir "\$PROGRAMFILES\\Bench"
-RequestExecutionLevel user
-Section
-SetOutPath \$INSTDIR
-File /r "$folder/*"
-SectionEnd
-EOF
+  nsis_script "$work/nsis.exe" "$comp" "$folder" >"$work/bench.nsi"
   p=$(best_time makensis -V1 "$work/bench.nsi")
   row "NSIS $comp" "$(stat -c %s "$work/nsis.exe")" "$p" "" "$input"
 done

@@ -1,9 +1,9 @@
 // Writes the seed corpora of the decoder fuzz targets into two folders:
 // archives (plain, solid, old form, behind an image, with stored entries and
 // with directory and volume-label entries that carry data) built with the
-// writer and the compressor, and pass descriptions of the differential target
-// holding the same compressed entries.
-//   decoder_fuzz_seeds ARCHIVE_FOLDER PASS_FOLDER
+// writer and the compressor, and inputs of the round-trip target holding the
+// same files.
+//   decoder_fuzz_seeds ARCHIVE_FOLDER ROUNDTRIP_FOLDER
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -41,7 +41,7 @@ void write(const std::string& path, const Bytes& bytes) {
 
 int main(int argc, char** argv) {
   if (argc != 3) {
-    std::fprintf(stderr, "usage: decoder_fuzz_seeds ARCHIVE_FOLDER PASS_FOLDER\n");
+    std::fprintf(stderr, "usage: decoder_fuzz_seeds ARCHIVE_FOLDER ROUNDTRIP_FOLDER\n");
     return 2;
   }
   for (uint32_t seed = 1; seed <= 6; ++seed) {
@@ -53,7 +53,8 @@ int main(int argc, char** argv) {
     ArchiveWriter w;
     w.bytes.assign(seed == 4 ? 300 : 0, 0x90);
     begin_archive(&w, form);
-    Bytes pass{0};  // entry count - 1, set below
+    // Round-trip input: level, solid bit and file count, a declared size, the files.
+    Bytes roundtrip = {static_cast<uint8_t>(seed % 5 | (solid ? 8 : 0) | 2 << 4), 0x10, 0x27};
     for (std::size_t i = 0; i < files.size(); ++i) {
       EntrySpec header;
       header.name = "dir\\file" + std::to_string(i) + ".bin";
@@ -70,11 +71,7 @@ int main(int argc, char** argv) {
       header.file_crc = entry_checksum(form, files[i].data(), n);
       if (continued) header.head_flags |= kFlagSolid;
       add_entry(&w, header, packed.data(), static_cast<uint32_t>(packed.size()));
-      const uint32_t p = static_cast<uint32_t>(packed.size());
-      pass.insert(pass.end(), {uint8_t(n), uint8_t(n >> 8), uint8_t(n >> 16), uint8_t(p), uint8_t(p >> 8),
-                               uint8_t(continued)});
-      pass.insert(pass.end(), packed.begin(), packed.end());
-      pass[0] = static_cast<uint8_t>(i - (seed == 5));
+      roundtrip.insert(roundtrip.end(), files[i].begin(), files[i].end());
     }
     // A directory and a volume label that carry data, which the walk passes over.
     EntrySpec folder;
@@ -90,7 +87,7 @@ int main(int argc, char** argv) {
     destroy_packer(packer);
     const std::string name = "/seed" + std::to_string(seed);
     write(argv[1] + name + ".rar", w.bytes);
-    write(argv[2] + name + ".pass", pass);
+    write(argv[2] + name + ".bin", roundtrip);
   }
   return 0;
 }

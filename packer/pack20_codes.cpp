@@ -7,15 +7,8 @@
 namespace pack20 {
 namespace {
 
-constexpr uint8_t kLengthBits[28] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2,
-                                     2, 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5};
-constexpr uint8_t kLengthBase[28] = {0,  1,  2,  3,  4,  5,  6,  7,   8,   10,  12,  14,  16,  20,
-                                     24, 28, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224};
-constexpr uint8_t kShortBits[8] = {2, 2, 3, 4, 5, 6, 6, 6};
-constexpr uint8_t kShortBase[8] = {0, 4, 8, 16, 32, 64, 128, 192};
-
-// Code-length symbols: 0..15 a length (or a change of one), 16 repeat the
-// length before 3..6 times, 17 zeros 3..10 times, 18 zeros 11..138 times.
+// A code-length symbol with its extra bits (format.h: 16 repeats the length
+// before 3..6 times, 17 sends 3..10 zeros, 18 sends 11..138).
 struct LengthOp {
   uint8_t symbol;
   uint8_t bits;
@@ -36,13 +29,13 @@ void length_ops(const uint8_t* lengths, const uint8_t* base, bool changes, std::
       z -= i;
       if (z >= 11) {
         const int n = std::min(z, 138);
-        ops->push_back({18, 7, static_cast<uint8_t>(n - 11)});
+        ops->push_back({kLongZerosSymbol, 7, static_cast<uint8_t>(n - 11)});
         i += n;
         continue;
       }
       if (z >= 3) {
         const int n = std::min(z, 10);
-        ops->push_back({17, 3, static_cast<uint8_t>(n - 3)});
+        ops->push_back({kShortZerosSymbol, 3, static_cast<uint8_t>(n - 3)});
         i += n;
         continue;
       }
@@ -56,7 +49,7 @@ void length_ops(const uint8_t* lengths, const uint8_t* base, bool changes, std::
       }
       r -= i;
       if (r >= 3 && !(changes && all_unchanged)) {
-        ops->push_back({16, 2, static_cast<uint8_t>(r - 3)});
+        ops->push_back({kRepeatLengthSymbol, 2, static_cast<uint8_t>(r - 3)});
         i += r;
         continue;
       }
@@ -114,7 +107,8 @@ Slot length_slot(uint32_t value) {
   } else {
     s = static_cast<int>(value);
   }
-  return {static_cast<uint8_t>(s), kLengthBits[s], value - kLengthBase[s]};
+  const CodeSlot& slot = kLengthSlots[s];
+  return {static_cast<uint8_t>(s), static_cast<uint8_t>(slot.bits), value - slot.base};
 }
 
 Slot distance_slot(uint32_t value) {
@@ -130,9 +124,9 @@ Slot distance_slot(uint32_t value) {
 }
 
 Slot short_slot(uint32_t value) {
-  int s = 7;
-  while (kShortBase[s] > value) --s;
-  return {static_cast<uint8_t>(s), kShortBits[s], value - kShortBase[s]};
+  int s = kShortSlotCount - 1;
+  while (kShortSlots[s].base > value) --s;
+  return {static_cast<uint8_t>(s), static_cast<uint8_t>(kShortSlots[s].bits), value - kShortSlots[s].base};
 }
 
 void build_code_lengths(const uint32_t* freq, int count, int max_length, uint8_t* lengths) {
@@ -217,8 +211,7 @@ uint32_t table_cost(const uint8_t* lengths, const uint8_t* previous) {
 void write_table(BitWriter* writer, const uint8_t* lengths, const uint8_t* previous) {
   TablePlan plan;
   const bool changes = plan_table(lengths, previous, &plan);
-  writer->put(0, 1);  // not audio
-  writer->put(changes ? 1 : 0, 1);
+  writer->put(changes ? kHeaderChanges : 0, 2);  // not audio
   for (int s = 0; s < kCodeLengthSymbols; ++s) writer->put(plan.code_lengths[s], 4);
   uint16_t codes[kCodeLengthSymbols] = {};
   build_codes(plan.code_lengths, kCodeLengthSymbols, codes);

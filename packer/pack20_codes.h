@@ -7,27 +7,11 @@
 #include <cstdint>
 #include <vector>
 
-#include "archive/decoder_state.h"
+#include "archive/format.h"
 
 namespace pack20 {
 
-inline constexpr int kTableChangeSymbol = 269;
-inline constexpr int kRepeatSymbol = 256;
-inline constexpr int kRepSymbol = 257;     // 257..260: the four recent distances
-inline constexpr int kShortSymbol = 261;   // 261..268: length 2, distance up to 256
-inline constexpr int kMatchSymbol = 270;   // 270..297: new match length slots
-inline constexpr int kDistanceBase = kMainSymbols;                       // 298
-inline constexpr int kRepLengthBase = kMainSymbols + kDistanceSymbols;   // 346
 inline constexpr uint32_t kMaxDistance = kWindowSize - 1;
-
-// Extra length a distance costs: a new match reads 3 + coded value + this.
-inline uint32_t match_length_bonus(uint32_t distance) {
-  return (distance >= 0x2000) + (distance >= 0x40000);
-}
-// Extra length of a match on a recent distance: 2 + coded value + this.
-inline uint32_t rep_length_bonus(uint32_t distance) {
-  return (distance >= 0x101) + (distance >= 0x2000) + (distance >= 0x40000);
-}
 
 struct Slot {
   uint8_t slot;   // symbol within its table

@@ -11,23 +11,23 @@ cd "$(dirname "$0")/.."
 build=build/fuzz
 seconds=${FUZZ_SECONDS:-30}
 targets=("$@")
-((${#targets[@]})) || targets=(decoder_fuzz decoder_diff_fuzz)
+((${#targets[@]})) || targets=(decoder_fuzz decoder_roundtrip_fuzz)
 
 flags="-fsanitize=address,undefined -fno-sanitize-recover=undefined -fsanitize=fuzzer-no-link -g"
 if [[ ! -f $build/build.ninja ]]; then
   CC=clang CXX=clang++ cmake -S . -B $build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DVX_FUZZ=ON -DVX_TESTS=OFF -DCMAKE_C_FLAGS="$flags" -DCMAKE_CXX_FLAGS="$flags" >/dev/null
 fi
-cmake --build $build -j2 --target decoder_fuzz decoder_diff_fuzz decoder_fuzz_seeds
+cmake --build $build -j2 --target decoder_fuzz decoder_roundtrip_fuzz decoder_fuzz_seeds
 
-mkdir -p $build/seeds/archives $build/seeds/passes $build/corpus/archives $build/corpus/passes $build/findings
-$build/fuzz/decoder_fuzz_seeds $build/seeds/archives $build/seeds/passes
+mkdir -p $build/seeds/archives $build/seeds/roundtrips $build/corpus/archives $build/corpus/roundtrips $build/findings
+$build/fuzz/decoder_fuzz_seeds $build/seeds/archives $build/seeds/roundtrips
 
 status=0
 for target in "${targets[@]}"; do
   case $target in
     decoder_fuzz) corpus=archives ;;
-    decoder_diff_fuzz) corpus=passes ;;
+    decoder_roundtrip_fuzz) corpus=roundtrips ;;
     *) echo "unknown target $target" >&2; exit 2 ;;
   esac
   # Inputs of earlier findings run first, each within 10 seconds.

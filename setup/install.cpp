@@ -21,17 +21,25 @@ constexpr int kDestinationLength = 257;  // characters taken from the destinatio
 constexpr int kJoinedCapacity = 264;     // a folder with a file name joined on
 constexpr DWORD kCannotMake = 82;        // ERROR_CANNOT_MAKE
 constexpr int kTempFolderAttempts = 16;  // names tried for a temporary folder of the run's own
+constexpr DWORD kRepaintEvery = 50;      // ms between repaints of the status line during a pass
 
 // True when the language list holds the code with its check box clear.
-bool language_unchecked(HWND list, LanguageCode code) {
-  if (list == nullptr || code == 0) return false;
+bool language_unchecked(HWND dialog, LanguageCode code) {
+  if (code == 0) return false;
+  HWND list = GetDlgItem(dialog, IDC_LANGUAGES);
+  if (list == nullptr) return false;
   const int index = find_language_item(list, code);
   return index >= 0 && language_check(list, index) == 1;
 }
 
-int install_pass(InstallJob* job) {
+// Starts a pass into destination; fresh tells that the run has just created
+// that folder, so that it holds nothing but what the pass writes.
+int install_pass(InstallJob* job, bool fresh) {
   job->refused = 0;
   job->installed_bytes = 0;
+  job->status = GetDlgItem(job->dialog, IDC_STATUS);
+  job->fresh_folder = fresh;
+  for (uint32_t& word : job->name_bits) word = 0;
   const int result = extract_archive(setup_state->setup_path, install_entry, job);
   return job->refused != 0 ? job->refused : result;
 }
@@ -78,9 +86,10 @@ int install_through_temp_folder(InstallJob* job) {
   join_path(job->destination + name_offset(job->destination), staging, kJoinedCapacity);
   copy_text(job->destination, job->final_destination, kPathCapacity);
   copy_text(staging, job->destination, kPathCapacity);
-  // Inside the run's own temporary folder (or that folder itself).
+  // Inside the run's own temporary folder (or that folder itself): either
+  // way a folder this run has just created.
   if (path_missing(job->destination) != 0 && create_folder_tree(job->destination) != 0) return kExtractCannotCreate;
-  return install_pass(job);
+  return install_pass(job, true);
 }
 
 // Takes back what a failed run added to the user's folder: the files it
@@ -148,6 +157,44 @@ void show_success(HWND dialog, const WideChar* group) {
   show_message(dialog, text, caption, MB_ICONINFORMATION);
 }
 
+// Whether a file of this name may be in the pass's folder already. In a fresh
+// folder only an earlier entry of the pass can have put it there: the names
+// written are kept as two bits each of their key, and a name whose bits are
+// both set already is looked up (a bit shared by chance costs one look).
+bool may_exist(InstallJob* job, const WideChar* file) {
+  if (!job->fresh_folder) return true;
+  const uint32_t key = file_name_key(file);
+  if (key == 0) {
+    // Another spelling of an earlier name, by rules beyond the key's: from
+    // here on every name is looked up.
+    job->fresh_folder = false;
+    return true;
+  }
+  const uint32_t bits[2] = {key & (kNameBitWords * 32 - 1), (key >> 16) & (kNameBitWords * 32 - 1)};
+  bool seen = true;
+  for (uint32_t bit : bits) {
+    uint32_t& word = job->name_bits[bit / 32];
+    if ((word & (1u << (bit % 32))) == 0) seen = false;
+    word |= 1u << (bit % 32);
+  }
+  return seen;
+}
+
+// Shows the path in the status line. The text changes for every file, but
+// goes in through the default window procedure: the static control's own
+// handler paints at once, and a repaint per file costs more than writing a
+// small file. The line is repainted at most every kRepaintEvery ms.
+void show_status(InstallJob* job, const WideChar* path) {
+  if (job->status == nullptr) return;
+  DefWindowProcW(job->status, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path));
+  const DWORD now = GetTickCount();
+  if (now - job->last_repaint >= kRepaintEvery) {
+    job->last_repaint = now;
+    InvalidateRect(job->status, nullptr, TRUE);
+    UpdateWindow(job->status);
+  }
+}
+
 }  // namespace
 
 int32_t install_entry(WideChar* name, const uint8_t*, uint32_t size, void* user) {
@@ -160,7 +207,7 @@ int32_t install_entry(WideChar* name, const uint8_t*, uint32_t size, void* user)
     return 1;
   }
   const LanguageCode code = entry_language_code(file, wide_length(setup_state->base_name));
-  if (language_unchecked(GetDlgItem(job->dialog, IDC_LANGUAGES), code)) {
+  if (language_unchecked(job->dialog, code)) {
     name[0] = 0;
     return 0;
   }
@@ -183,29 +230,34 @@ int32_t install_entry(WideChar* name, const uint8_t*, uint32_t size, void* user)
     job->refused = kExtractCannotCreate;  // a cut name would be another file
     return 1;
   }
-  // A file new to the user's folder is recorded before it is written, so
-  // that a failed run can take it back.
+  // In the user's folder one look (none in a fresh folder for a name not
+  // written yet) tells both whether the file is new to it, to be recorded so
+  // that a failed run can take it back, and whether a target is to be
+  // deleted. During the fallback the staging folder is fresh, and the user's
+  // folder is looked at for the record.
+  const bool staging = job->temp_folder[0] != 0;
+  const bool may_be_there = may_exist(job, file);
+  const bool exists = !staging && may_be_there && path_missing(path) == 0;
   WideChar final_path[kJoinedCapacity];
   copy_text(user_folder(job), final_path, kJoinedCapacity);
   join_path(file, final_path, kJoinedCapacity);
-  if (path_missing(final_path) != 0 &&
-      byte_buffer_append(&job->added, reinterpret_cast<const uint8_t*>(file),
-                         static_cast<uint32_t>((wide_length(file) + 1) * sizeof(WideChar))) != 0) {
+  const bool new_to_user = staging ? path_missing(final_path) != 0 : !exists;
+  if (new_to_user && byte_buffer_append(&job->added, reinterpret_cast<const uint8_t*>(file),
+                                        static_cast<uint32_t>((wide_length(file) + 1) * sizeof(WideChar))) != 0) {
     job->refused = kExtractNoReader;
     return 1;
   }
-  if (path_missing(path) == 0) {
+  if (staging ? may_be_there : exists) {
     // In the fresh staging folder an existing file is an earlier entry of
     // this pass with the same name: the later entry replaces it, also when
-    // the earlier one is read-only.
-    if (job->temp_folder[0] != 0) SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
+    // the earlier one is read-only. There no look is made first: deleting a
+    // missing file fails harmlessly.
+    if (staging) SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
     DeleteFileW(path);
   }
   copy_text(path, name, kPathCapacity);
   job->installed_bytes += size;
-  HWND status = GetDlgItem(job->dialog, IDC_STATUS);
-  SetWindowTextW(status, path);
-  UpdateWindow(status);
+  show_status(job, path);
   return 0;
 }
 
@@ -236,9 +288,9 @@ int run_installation(HWND dialog) {
   HCURSOR previous = SetCursor(LoadCursorW(nullptr, IDC_WAIT));
   SetErrorMode(SEM_FAILCRITICALERRORS);
   job.existing_length = existing_length(job.destination);
-  create_folder_tree(job.destination);
+  const bool fresh = create_folder_tree(job.destination) == 0;
   job.psapi_renamed = rename_psapi_aside(job.destination);
-  int result = install_pass(&job);
+  int result = install_pass(&job, fresh);
   if (result == kExtractCannotCreate) result = install_through_temp_folder(&job);
   bool move_failed = false;
   if (result == 0) {

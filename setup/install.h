@@ -10,6 +10,8 @@
 #include "archive/memory.h"
 #include "setup/state.h"
 
+constexpr int kNameBitWords = 256;              // 8192 bits for the names a pass has written
+
 struct InstallJob {
   HWND dialog;                                  // the main dialog
   WideChar destination[kPathCapacity];          // folder receiving the files; the staging folder during the fallback
@@ -28,6 +30,11 @@ struct InstallJob {
   int existing_length;                          // length of the part of the user's folder that existed before
                                                 // the run: the folders behind it are the run's own
   bool psapi_renamed;                           // the run renamed the folder's PSAPI.DLL aside
+  HWND status;                                  // the status line, looked up once per pass
+  DWORD last_repaint;                           // GetTickCount of the status line's last repaint
+  bool fresh_folder;                            // destination was created by this run and holds only what
+                                                // the pass wrote; false: every name is looked up
+  uint32_t name_bits[kNameBitWords];            // two bits per name written in a fresh folder (file_name_key)
 };
 
 // Installs the package into the folder of the destination field, records it
@@ -40,7 +47,8 @@ int run_installation(HWND dialog);
 // The pass's EntryCallback (user: the InstallJob): applies the language
 // filter, drops .INF files, remembers the uninstaller and the main program,
 // records a file that the user's folder does not hold yet, deletes an
-// existing target and rewrites the name to destination\file name. Returns 0;
+// existing target (neither is looked for in a fresh folder that got no such
+// name yet) and rewrites the name to destination\file name. Returns 0;
 // nonzero (with the job's refused set) for a name that cannot be installed as
 // itself, a path that does not fit, or a record that cannot be kept.
 int32_t install_entry(WideChar* name, const uint8_t* data, uint32_t size, void* user);

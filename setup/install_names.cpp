@@ -96,6 +96,15 @@ EntryRole entry_role(const WideChar* file) {
   return kRoleFile;
 }
 
+uint32_t file_name_key(const WideChar* name) {
+  uint32_t key = 2166136261u;  // FNV-1a over the upper-cased characters
+  for (int i = 0, n = trimmed_length(name); i < n; ++i) {
+    if (name[i] >= 0x80 || name[i] == '~') return 0;
+    key = (key ^ ascii_upper(name[i])) * 16777619u;
+  }
+  return key != 0 ? key : 1;
+}
+
 void make_group_name_safe(char* group, int capacity) {
   if (group == nullptr || capacity <= 0) return;
   WideChar name[kFieldCapacity + 1];

@@ -42,6 +42,13 @@ LanguageCode entry_language_code(const WideChar* file, int base_length);
 // The role of a file name (without folders).
 EntryRole entry_role(const WideChar* file);
 
+// A nonzero key for a file name (without folders) such that two names the
+// file system takes for the same file have the same key: ASCII letters in
+// either case, trailing dots and blanks ignored. 0 for a name that may match
+// another spelling beyond that (a character outside ASCII, whose case
+// mapping is the system's, or a '~', which may be another file's short name).
+uint32_t file_name_key(const WideChar* name);
+
 // Makes the Group (8-bit, at most kFieldCapacity - 1 bytes) fit to name a
 // folder, a shortcut and a registry key, character by character (a double-
 // byte code page's characters survive whole): characters the system refuses

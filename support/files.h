@@ -20,16 +20,18 @@ int create_folder_tree(const WideChar* path);
 // Opens a file for reading in byte mode. share: 0 deny read, 1 deny write,
 // 2 and 3 deny nothing. nullptr on failure.
 std::FILE* open_archive_file(const WideChar* path, int share);
-// Creates (or empties) a file for reading and writing in byte mode ("w+b").
+// Creates (or empties) a file for reading and writing in byte mode ("w+b"),
+// unbuffered: its writers hand over large pieces.
 std::FILE* create_output_file(const WideChar* path);
 // Closes a stream; nullptr is ignored.
 void close_stream(std::FILE* stream);
 // Deletes a file; 0 on success.
 int delete_file(const WideChar* path);
-// Gives an extracted file its last-write time from an MS-DOS local time
-// (date in the high 16 bits) and its attributes from an MS-DOS attribute
-// byte (read-only 0x01). Failures are ignored.
-void apply_entry_time_and_attributes(const WideChar* path, uint32_t dos_time, uint32_t attributes);
+// Gives an extracted file, still open as created by create_output_file, its
+// last-write time from an MS-DOS local time (date in the high 16 bits) and
+// its attributes from an MS-DOS attribute byte (read-only 0x01), through the
+// stream's own handle. Failures are ignored.
+void apply_entry_time_and_attributes(std::FILE* file, uint32_t dos_time, uint32_t attributes);
 
 #ifdef _WIN32
 struct HWND__;

@@ -98,7 +98,9 @@ std::FILE* open_archive_file(const WideChar* path, int /*share: no share modes h
 }
 
 std::FILE* create_output_file(const WideChar* path) {
-  return std::fopen(native_path(path).c_str(), "w+b");
+  std::FILE* stream = std::fopen(native_path(path).c_str(), "w+b");
+  if (stream != nullptr) std::setvbuf(stream, nullptr, _IONBF, 0);
+  return stream;
 }
 
 void close_stream(std::FILE* stream) {
@@ -107,8 +109,9 @@ void close_stream(std::FILE* stream) {
 
 int delete_file(const WideChar* path) { return unlink(native_path(path).c_str()) == 0 ? 0 : -1; }
 
-void apply_entry_time_and_attributes(const WideChar* path, uint32_t dos_time, uint32_t attributes) {
-  const std::string p = native_path(path);
+void apply_entry_time_and_attributes(std::FILE* file, uint32_t dos_time, uint32_t attributes) {
+  std::fflush(file);  // nothing may be written after the time is set
+  const int descriptor = fileno(file);
   std::tm t{};
   t.tm_year = static_cast<int>((dos_time >> 25) & 0x7F) + 80;
   t.tm_mon = static_cast<int>((dos_time >> 21) & 0x0F) - 1;
@@ -124,10 +127,10 @@ void apply_entry_time_and_attributes(const WideChar* path, uint32_t dos_time, ui
     times[0].tv_nsec = UTIME_OMIT;  // last access unchanged
     times[1].tv_sec = when;
     times[1].tv_nsec = 0;
-    utimensat(AT_FDCWD, p.c_str(), times, 0);
+    futimens(descriptor, times);
   }
   if (attributes & 0x01) {  // read-only: no write bits
     struct stat st;
-    if (stat(p.c_str(), &st) == 0) chmod(p.c_str(), st.st_mode & ~(S_IWUSR | S_IWGRP | S_IWOTH));
+    if (fstat(descriptor, &st) == 0) fchmod(descriptor, st.st_mode & ~(S_IWUSR | S_IWGRP | S_IWOTH));
   }
 }

@@ -1,9 +1,17 @@
 // The file and folder layer on Windows: Win32 and the shell's file operation.
 #include <windows.h>
+#include <fcntl.h>
+#include <io.h>
 #include <shellapi.h>
 #include <share.h>
 
 #include "support/files.h"
+
+namespace {
+
+constexpr DWORD kSettableAttributes = 0x31A7;  // FILE_ATTRIBUTE_VALID_SET_FLAGS of the driver kit
+
+}  // namespace
 
 int path_missing(const WideChar* path) {
   return GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES ? -1 : 0;
@@ -33,7 +41,30 @@ std::FILE* open_archive_file(const WideChar* path, int share) {
   return _wfsopen(path, L"rb", kShareFlags[share]);
 }
 
-std::FILE* create_output_file(const WideChar* path) { return _wfopen(path, L"w+b"); }
+std::FILE* create_output_file(const WideChar* path) {
+  // As the runtime's "w+b" opens, but a new file is made with CREATE_NEW:
+  // emptying a file (CREATE_ALWAYS) marks it on some file systems for a data
+  // flush when it is closed. An existing file is emptied as before.
+  const DWORD access = GENERIC_READ | GENERIC_WRITE;
+  const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+  HANDLE file = CreateFileW(path, access, share, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS) {
+    file = CreateFileW(path, access, share, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  }
+  if (file == INVALID_HANDLE_VALUE) return nullptr;
+  const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_BINARY);
+  if (descriptor == -1) {
+    CloseHandle(file);
+    return nullptr;
+  }
+  std::FILE* stream = _wfdopen(descriptor, L"w+b");
+  if (stream == nullptr) {
+    _close(descriptor);
+    return nullptr;
+  }
+  std::setvbuf(stream, nullptr, _IONBF, 0);
+  return stream;
+}
 
 void close_stream(std::FILE* stream) {
   if (stream != nullptr) std::fclose(stream);
@@ -41,19 +72,20 @@ void close_stream(std::FILE* stream) {
 
 int delete_file(const WideChar* path) { return DeleteFileW(path) ? 0 : -1; }
 
-void apply_entry_time_and_attributes(const WideChar* path, uint32_t dos_time, uint32_t attributes) {
-  HANDLE file = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file != INVALID_HANDLE_VALUE) {
-    FILETIME created, accessed, written, local;
-    if (GetFileTime(file, &created, &accessed, &written) &&
-        DosDateTimeToFileTime(static_cast<WORD>(dos_time >> 16), static_cast<WORD>(dos_time), &local) &&
-        LocalFileTimeToFileTime(&local, &written)) {
-      SetFileTime(file, &created, &accessed, &written);
-    }
-    CloseHandle(file);
+void apply_entry_time_and_attributes(std::FILE* file, uint32_t dos_time, uint32_t attributes) {
+  std::fflush(file);  // nothing may be written after the time is set
+  HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+  // One call for both: zero times stay as they are; the attributes are what
+  // SetFileAttributesW would pass on (the settable ones, never zero).
+  FILE_BASIC_INFO info = {};
+  FILETIME local, written;
+  if (DosDateTimeToFileTime(static_cast<WORD>(dos_time >> 16), static_cast<WORD>(dos_time), &local) &&
+      LocalFileTimeToFileTime(&local, &written)) {
+    info.LastWriteTime.LowPart = written.dwLowDateTime;
+    info.LastWriteTime.HighPart = static_cast<LONG>(written.dwHighDateTime);
   }
-  SetFileAttributesW(path, attributes);
+  info.FileAttributes = (attributes & kSettableAttributes) | FILE_ATTRIBUTE_NORMAL;
+  SetFileInformationByHandle(handle, FileBasicInfo, &info, sizeof info);
 }
 
 int shell_move(HWND owner, const WideChar* source, const WideChar* target) {

@@ -287,6 +287,23 @@ TEST(InstallNames, LanguageCodesRolesAndExe) {
   for (const auto& c : exes) EXPECT_EQ(exe_names_file(wide(c.exe).c_str(), wide(c.file).c_str()), c.names) << c.exe;
 }
 
+// The key lets the installation skip looking for names it has not written
+// yet: spellings of one file must share it, and a name it cannot vouch for
+// has none.
+TEST(InstallNames, FileNameKeys) {
+  auto key = [](const std::string& name) { return file_name_key(wide(name).c_str()); };
+  for (const char* same : {"readme.txt", "ReadMe.TXT", "README.TXT.", "readme.txt ", "readme.txt. ."}) {
+    EXPECT_EQ(key(same), key("README.txt")) << same;
+  }
+  for (const char* other : {"readme.txt2", "readme.tx", "read me.txt", ".readme.txt", "readme_txt", "eadme.txt"}) {
+    EXPECT_NE(key(other), key("readme.txt")) << other;
+    EXPECT_NE(key(other), 0u) << other;
+  }
+  // Outside ASCII the system's own case mapping decides; a '~' may be the
+  // short name of another file.
+  for (const char* unknown : {"\xC3\xA4rger.txt", "PROGRA~1.TXT", "a~b"}) EXPECT_EQ(key(unknown), 0u) << unknown;
+}
+
 std::string group_after(const std::string& group, int capacity = kFieldCapacity) {
   char buffer[kFieldCapacity] = {};
   group.copy(buffer, kFieldCapacity - 1);

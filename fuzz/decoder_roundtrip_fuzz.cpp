@@ -1,0 +1,60 @@
+// libFuzzer target: the input, split into one to three files, is packed by
+// the compressor (level and solid chain chosen by the first byte) and must
+// decode back exactly, each entry reading all of its packed data. The same
+// bytes decoded as packed data of one entry (a damaged stream) must end with
+// unpacked_left accounting for every byte handed over, or -1 when the entry
+// ended early for lack of input.
+//   byte 0    bits 0..2 level - 1 (modulo 5), bit 3 solid, bits 4..5 files - 1
+//   byte 1-2  the unpacked size declared for the damaged stream, in bytes
+//   then      the files, in equal parts
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include <unistd.h>
+
+#include "packer/pack20.h"
+#include "tests/decode_harness.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
+  static const std::string folder = [] {
+    const char* base = std::getenv("TMPDIR");
+    std::string f = std::string(base ? base : "/tmp") + "/vx-roundtripfuzz-" + std::to_string(getpid());
+    if (std::system(("mkdir -p '" + f + "'").c_str()) != 0) std::abort();
+    return f;
+  }();
+  if (size < 3) return 0;
+  const int level = 1 + (data[0] & 7) % 5;
+  const bool solid = (data[0] & 8) != 0;
+  const std::size_t files = 1 + ((data[0] >> 4) & 3);
+  const uint32_t declared = data[1] | data[2] << 8;
+  const uint8_t* body = data + 3;
+  const std::size_t body_size = size - 3;
+
+  Packer* packer = create_packer(level);
+  vxtest::DecodePass pass(folder);
+  for (std::size_t i = 0; i < files; ++i) {
+    const std::size_t from = body_size * i / files, to = body_size * (i + 1) / files;
+    std::vector<uint8_t> packed;
+    bool continued = false;
+    pack_entry(packer, body + from, static_cast<uint32_t>(to - from), solid, &packed, &continued);
+    const vxtest::EntryResult r = pass.decode(packed, static_cast<uint32_t>(to - from), continued);
+    if (r.output.size() != to - from || !std::equal(r.output.begin(), r.output.end(), body + from) ||
+        r.packed_left != 0) {
+      std::fprintf(stderr, "file %zu at level %d%s does not come back\n", i, level, solid ? " (solid)" : "");
+      std::abort();
+    }
+  }
+  destroy_packer(packer);
+
+  vxtest::DecodePass damaged(folder);
+  const vxtest::EntryResult r = damaged.decode(std::vector<uint8_t>(body, body + body_size), declared, false);
+  const int64_t expected = int64_t{declared} - 1 - static_cast<int64_t>(r.output.size());
+  if (r.unpacked_left != -1 && r.unpacked_left != expected) {
+    std::fprintf(stderr, "unpacked_left %d after %zu bytes of %u\n", r.unpacked_left, r.output.size(), declared);
+    std::abort();
+  }
+  return 0;
+}
