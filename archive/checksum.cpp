@@ -9,12 +9,10 @@
 #define VX_CRC_FOLDING 1
 #endif
 
-namespace {
-
 // table[0] is the byte-at-a-time table; table[k] advances a byte through k
 // further zero bytes, so that eight bytes are folded in with eight lookups
 // and no dependency between them (slicing by eight).
-void fill_crc_table(uint32_t (*table)[256]) {
+void fill_crc32_tables(Crc32Tables table) {
   for (uint32_t i = 0; i < 256; ++i) {
     uint32_t x = i;
     for (int k = 0; k < 8; ++k) x = (x & 1) ? (x >> 1) ^ 0xEDB88320u : x >> 1;
@@ -25,7 +23,9 @@ void fill_crc_table(uint32_t (*table)[256]) {
   }
 }
 
-uint32_t crc_with_table(const uint32_t (*table)[256], uint32_t crc, const uint8_t* bytes, std::size_t count) {
+namespace {
+
+uint32_t crc_with_table(const Crc32Tables table, uint32_t crc, const uint8_t* bytes, std::size_t count) {
   for (; count >= 8; count -= 8, bytes += 8) {
     const uint32_t lo = crc ^ (bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<uint32_t>(bytes[3]) << 24);
     const uint32_t hi = bytes[4] | bytes[5] << 8 | bytes[6] << 16 | static_cast<uint32_t>(bytes[7]) << 24;
@@ -100,10 +100,12 @@ bool has_clmul() {
 }
 #endif
 
+}  // namespace
+
 // Long runs go through the folding path where the processor has it. The
 // processor is asked once: under a hypervisor each question may take tens of
 // microseconds.
-uint32_t crc_any(const uint32_t (*table)[256], uint32_t crc, const uint8_t* bytes, std::size_t count) {
+uint32_t crc32_with_tables(const Crc32Tables table, uint32_t crc, const uint8_t* bytes, std::size_t count) {
 #ifdef VX_CRC_FOLDING
   static const bool clmul = has_clmul();
   if (count >= 256 && clmul) {
@@ -116,12 +118,10 @@ uint32_t crc_any(const uint32_t (*table)[256], uint32_t crc, const uint8_t* byte
   return crc_with_table(table, crc, bytes, count);
 }
 
-}  // namespace
-
-void init_crc_table(ArchiveReader* reader) { fill_crc_table(reader->crc_table); }
+void init_crc_table(ArchiveReader* reader) { fill_crc32_tables(reader->crc_table); }
 
 uint32_t crc32_update(const ArchiveReader* reader, uint32_t crc, const uint8_t* bytes, uint32_t count) {
-  return crc_any(reader->crc_table, crc, bytes, count);
+  return crc32_with_tables(reader->crc_table, crc, bytes, count);
 }
 
 uint32_t checksum16_update(uint32_t sum, const uint8_t* bytes, uint32_t count) {
@@ -137,12 +137,4 @@ uint32_t update_checksum(const ArchiveReader* reader, uint32_t value, const uint
                          uint32_t count, int kind) {
   if (kind == 1) return checksum16_update(value & 0xFFFF, bytes, count);
   return crc32_update(reader, value, bytes, count);
-}
-
-uint32_t crc32_of(uint32_t crc, const uint8_t* bytes, std::size_t count) {
-  static const struct Table {
-    uint32_t entries[8][256];
-    Table() { fill_crc_table(entries); }
-  } table;
-  return crc_any(table.entries, crc, bytes, count);
 }

@@ -5,6 +5,15 @@
 
 namespace {
 
+// The complemented CRC-32 of the bytes (tables built on first use).
+uint32_t crc32_of(const uint8_t* bytes, std::size_t count) {
+  static const struct Tables {
+    Crc32Tables entries;
+    Tables() { fill_crc32_tables(entries); }
+  } tables;
+  return ~crc32_with_tables(tables.entries, 0xFFFFFFFFu, bytes, count);
+}
+
 void put16(std::vector<uint8_t>& out, uint32_t v) {
   out.push_back(static_cast<uint8_t>(v));
   out.push_back(static_cast<uint8_t>(v >> 8));
@@ -17,7 +26,7 @@ void put32(std::vector<uint8_t>& out, uint32_t v) {
 
 // Stores the low 16 bits of the complemented CRC-32 of header[2..] at header[0..1].
 void seal_header(std::vector<uint8_t>& out, std::size_t start) {
-  const uint32_t crc = ~crc32_of(0xFFFFFFFFu, out.data() + start + 2, out.size() - start - 2);
+  const uint32_t crc = crc32_of(out.data() + start + 2, out.size() - start - 2);
   out[start] = static_cast<uint8_t>(crc);
   out[start + 1] = static_cast<uint8_t>(crc >> 8);
 }
@@ -53,6 +62,11 @@ void begin_archive(ArchiveWriter* w, ArchiveForm form, uint16_t main_flags) {
 }
 
 void add_entry(ArchiveWriter* w, const EntrySpec& header, const uint8_t* packed, uint32_t pack_size) {
+  add_entry_header(w, header, pack_size);
+  if (pack_size > 0) w->bytes.insert(w->bytes.end(), packed, packed + pack_size);
+}
+
+void add_entry_header(ArchiveWriter* w, const EntrySpec& header, uint32_t pack_size) {
   std::vector<uint8_t>& out = w->bytes;
   const std::size_t start = out.size();
   put16(out, 0);
@@ -70,7 +84,6 @@ void add_entry(ArchiveWriter* w, const EntrySpec& header, const uint8_t* packed,
   put32(out, header.file_attr);
   out.insert(out.end(), header.name.begin(), header.name.end());
   seal_header(out, start);
-  if (pack_size > 0) out.insert(out.end(), packed, packed + pack_size);
 }
 
 void add_stored_entry(ArchiveWriter* w, EntrySpec header, const uint8_t* data, uint32_t size) {
@@ -120,7 +133,7 @@ uint32_t entry_checksum(ArchiveForm form, const uint8_t* data, std::size_t size)
     }
     return sum;
   }
-  return ~crc32_of(0xFFFFFFFFu, data, size);  // the standard (complemented) CRC-32
+  return crc32_of(data, size);
 }
 
 uint32_t dos_time_from_parts(int year, int month, int day, int hour, int minute, int second) {

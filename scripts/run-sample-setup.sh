@@ -60,10 +60,9 @@ message_bmp=$root/build/artifacts/sample-setup-message.bmp
 log=$root/build/logs/sample-setup.log
 echo "no display: installing it unattended under Xvfb"
 rc=0
-xvfb-run -a -s "-screen 0 1024x768x24" bash -c \
+scripts/xvfb-wine.sh 1024x768 bash -c \
   'wine "$0" "$1" --screenshot "$2" --install "C:\\Program Files\\Foo Tool" --uncheck IT \
-     --message "Foo Tool has been successfully installed." --message-screenshot "$3" >"$4" 2>&1; rc=$?
-   wineserver -w; exit $rc' \
+     --message "Foo Tool has been successfully installed." --message-screenshot "$3" >"$4" 2>&1' \
   "$root/build/win64/tests/setup_probe.exe" "$setup" "$bmp" "$message_bmp" "$log" || rc=$?
 cat "$log"
 for shot in "$bmp" "$message_bmp"; do

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The test command: installs what is missing, builds both platforms and runs
-# every test: natively, under Wine (inside Xvfb, as some tests open windows),
-# and a short fuzzing run. Ends with one summary line "N passed, N failed".
+# every test: natively, under Wine (inside Xvfb on Wine's virtual desktop, as
+# some tests open windows), and a short fuzzing run. Ends with one summary
+# line "N passed, N failed".
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -34,8 +35,7 @@ tail -n 3 "$logs/ctest-linux.log"
 
 echo "== Windows tests under Wine"
 wine_status=0
-xvfb-run -a -s "-screen 0 1280x1024x24" bash -c \
-  'ctest --test-dir build/win64 --output-on-failure >"$0" 2>&1; rc=$?; wineserver -w; exit $rc' \
+scripts/xvfb-wine.sh 1280x1024 bash -c 'ctest --test-dir build/win64 --output-on-failure >"$0" 2>&1' \
   "$logs/ctest-win64.log" || wine_status=1
 tail -n 3 "$logs/ctest-win64.log"
 if [[ $wine_status != 0 ]]; then

@@ -12,58 +12,53 @@ using vxtest::wide;
 
 namespace {
 
-TEST(BoundedAppend, ResultsAtTheEdges) {
-  WideChar buf[8] = {};
-  EXPECT_EQ(append_text(VX_WIDE("abc"), buf, 3), kTextTruncated);
-  EXPECT_EQ(narrow(buf), "ab");
-
-  buf[0] = 0;
-  EXPECT_EQ(append_text(VX_WIDE("abc"), buf, 4), kTextOk);
-  EXPECT_EQ(narrow(buf), "abc");
-  // A full buffer refuses even an empty text and stays as it was.
-  EXPECT_EQ(append_text(VX_WIDE(""), buf, 4), kTextNoRoom);
-  EXPECT_EQ(append_text(VX_WIDE("d"), buf, 4), kTextNoRoom);
-  EXPECT_EQ(narrow(buf), "abc");
-
-  // Capacity 0 or missing pointers: 0 and nothing changed.
-  EXPECT_EQ(append_text(VX_WIDE("x"), buf, 0), kTextOk);
-  EXPECT_EQ(append_text(nullptr, buf, 8), kTextOk);
+TEST(BoundedText, ResultsAndContentAtTheEdges) {
+  enum Op { kAppend, kCopy, kJoin, kSeparator };
+  const struct {
+    Op op;
+    const char* before;
+    const char* text;  // nullptr: a missing text
+    int capacity;
+    int result;
+    const char* after;
+  } cases[] = {
+      {kAppend, "", "abc", 3, kTextTruncated, "ab"},
+      {kAppend, "", "abc", 4, kTextOk, "abc"},
+      // A full buffer refuses even an empty text and stays as it was.
+      {kAppend, "abc", "", 4, kTextNoRoom, "abc"},
+      {kAppend, "abc", "d", 4, kTextNoRoom, "abc"},
+      // Capacity 0 or a missing text: 0 and nothing changed.
+      {kAppend, "abc", "x", 0, kTextOk, "abc"},
+      {kAppend, "abc", nullptr, 8, kTextOk, "abc"},
+      // A copy empties the buffer first.
+      {kCopy, "xy", "abcdef", 4, kTextTruncated, "abc"},
+      {kCopy, "xy", nullptr, 4, kTextOk, ""},
+      {kSeparator, "C:\\dir/", nullptr, 16, kTextOk, "C:\\dir/"},
+      {kSeparator, "C:", nullptr, 16, kTextOk, "C:\\"},
+      {kSeparator, "", nullptr, 16, kTextOk, ""},
+      {kSeparator, "abc", nullptr, 4, kTextNoRoom, "abc"},
+      {kJoin, "C:\\dir\\", "\\x", 16, kTextOk, "C:\\dir\\x"},
+      {kJoin, "C:\\dir", "x", 16, kTextOk, "C:\\dir\\x"},
+      {kJoin, "C:\\dir", "", 16, kTextOk, "C:\\dir"},
+      {kJoin, "", "name", 16, kTextOk, "name"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.before) + " + " + (c.text ? c.text : "(none)"));
+    WideChar buf[16] = {};
+    const vxtest::WideString before = wide(std::string(c.before)), text = wide(std::string(c.text ? c.text : ""));
+    std::copy(before.begin(), before.end(), buf);
+    const WideChar* t = c.text ? text.c_str() : nullptr;
+    const int result = c.op == kAppend ? append_text(t, buf, c.capacity)
+                       : c.op == kCopy ? copy_text(t, buf, c.capacity)
+                       : c.op == kJoin ? join_path(t, buf, c.capacity)
+                                       : add_separator(buf, c.capacity);
+    EXPECT_EQ(result, c.result);
+    EXPECT_EQ(narrow(buf), c.after);
+  }
   EXPECT_EQ(append_text(VX_WIDE("x"), nullptr, 8), kTextOk);
-  EXPECT_EQ(narrow(buf), "abc");
-
   char narrow_buf[4] = "ab";
   EXPECT_EQ(append_narrow("cd", narrow_buf, 4), kTextTruncated);
   EXPECT_STREQ(narrow_buf, "abc");
-}
-
-TEST(BoundedAppend, CopyEmptiesFirst) {
-  WideChar buf[4] = {'x', 'y', 0};
-  EXPECT_EQ(copy_text(VX_WIDE("abcdef"), buf, 4), kTextTruncated);
-  EXPECT_EQ(narrow(buf), "abc");
-  EXPECT_EQ(copy_text(nullptr, buf, 4), kTextOk);
-  EXPECT_EQ(narrow(buf), "");
-}
-
-TEST(PathText, SeparatorsAndJoins) {
-  WideChar buf[16];
-  copy_text(VX_WIDE("C:\\dir/"), buf, 16);
-  add_separator(buf, 16);
-  EXPECT_EQ(narrow(buf), "C:\\dir/");
-  copy_text(VX_WIDE("C:"), buf, 16);
-  add_separator(buf, 16);
-  EXPECT_EQ(narrow(buf), "C:\\");
-  buf[0] = 0;
-  add_separator(buf, 16);
-  EXPECT_EQ(narrow(buf), "");
-
-  copy_text(VX_WIDE("C:\\dir\\"), buf, 16);
-  EXPECT_EQ(join_path(VX_WIDE("\\x"), buf, 16), kTextOk);
-  EXPECT_EQ(narrow(buf), "C:\\dir\\x");
-  EXPECT_EQ(join_path(VX_WIDE(""), buf, 16), kTextOk);
-  EXPECT_EQ(narrow(buf), "C:\\dir\\x");
-  buf[0] = 0;
-  join_path(VX_WIDE("name"), buf, 16);
-  EXPECT_EQ(narrow(buf), "name");
 }
 
 TEST(PathText, CutAndNameOffset) {
