@@ -5,13 +5,9 @@
 
 namespace {
 
-// The complemented CRC-32 of the bytes (tables built on first use).
+// The complemented CRC-32 of the bytes.
 uint32_t crc32_of(const uint8_t* bytes, std::size_t count) {
-  static const struct Tables {
-    Crc32Tables entries;
-    Tables() { fill_crc32_tables(entries); }
-  } tables;
-  return ~crc32_with_tables(tables.entries, 0xFFFFFFFFu, bytes, count);
+  return ~crc32_continue(0xFFFFFFFFu, bytes, count);
 }
 
 void put16(std::vector<uint8_t>& out, uint32_t v) {
@@ -32,6 +28,14 @@ void seal_header(std::vector<uint8_t>& out, std::size_t start) {
 }
 
 }  // namespace
+
+uint32_t crc32_continue(uint32_t crc, const uint8_t* bytes, std::size_t count) {
+  static const struct Tables {
+    Crc32Tables entries;
+    Tables() { fill_crc32_tables(entries); }
+  } tables;
+  return crc32_with_tables(tables.entries, crc, bytes, count);
+}
 
 void begin_archive(ArchiveWriter* w, ArchiveForm form, uint16_t main_flags) {
   std::vector<uint8_t>& out = w->bytes;
@@ -111,16 +115,20 @@ void end_archive(ArchiveWriter* w) {
   // carries the CRC-32 of every archive byte before it.
   std::vector<uint8_t> body;
   const std::size_t from = w->archive_offset;
-  put32(body, ~crc32_of(w->released_crc, w->bytes.data() + from, w->bytes.size() - from));
+  put32(body, ~crc32_continue(w->released_crc, w->bytes.data() + from, w->bytes.size() - from));
   add_raw_block(w, kBlockEnd, 0x4000 | kEndArchiveChecksum, body);
   w->bytes.insert(w->bytes.end(), 7, 0);
 }
 
 void release_written(ArchiveWriter* w) {
   const std::size_t from = w->archive_offset;
-  w->released_crc = crc32_of(w->released_crc, w->bytes.data() + from, w->bytes.size() - from);
+  w->released_crc = crc32_continue(w->released_crc, w->bytes.data() + from, w->bytes.size() - from);
   w->bytes.clear();
   w->archive_offset = 0;
+}
+
+void release_stored(ArchiveWriter* w, const uint8_t* bytes, std::size_t count) {
+  w->released_crc = crc32_continue(w->released_crc, bytes, count);
 }
 
 uint32_t entry_checksum(ArchiveForm form, const uint8_t* data, std::size_t size) {

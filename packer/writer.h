@@ -71,6 +71,12 @@ void end_archive(ArchiveWriter* writer);
 // covers them.
 void release_written(ArchiveWriter* writer);
 
+// Counts bytes that the caller stored itself right behind the released ones
+// (data written from its own buffer) into end_archive's archive checksum.
+void release_stored(ArchiveWriter* writer, const uint8_t* bytes, std::size_t count);
+// Continues a CRC-32 that starts at 0xFFFFFFFF (complement the result), for
+// data checksums computed piece by piece.
+uint32_t crc32_continue(uint32_t crc, const uint8_t* bytes, std::size_t count);
 // The data checksum of the form, ready for EntrySpec::file_crc.
 uint32_t entry_checksum(ArchiveForm form, const uint8_t* data, std::size_t size);
 // Encodes calendar parts as an MS-DOS date/time (two-second resolution);

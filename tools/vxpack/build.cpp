@@ -115,10 +115,19 @@ bool read_bytes(const fs::path& path, uint64_t size, std::vector<uint8_t>* bytes
   return in.gcount() == static_cast<std::streamsize>(size) && in.peek() == std::char_traits<char>::eof();
 }
 
+// Writes the writer's bytes to the file and releases them.
+void store_written(ArchiveWriter* writer, std::FILE* file, bool* write_ok) {
+  if (!writer->bytes.empty() && std::fwrite(writer->bytes.data(), 1, writer->bytes.size(), file) != writer->bytes.size())
+    *write_ok = false;
+  release_written(writer);
+}
+
 // Writes a stored entry without holding it: its checksum from a first read,
-// then the header and the data copied in pieces. False when the file cannot
-// be read or is no longer of its size.
-bool write_stored_streaming(const PackageFile& f, EntrySpec header, std::FILE* file, bool* write_ok) {
+// then the header and the data copied in pieces, counted in the writer's
+// archive checksum. False when the file cannot be read or is no longer of
+// its size.
+bool write_stored_streaming(const PackageFile& f, EntrySpec header, ArchiveWriter* writer, std::FILE* file,
+                            bool* write_ok) {
   std::vector<uint8_t> piece(1 << 20);
   uint32_t crc = 0xFFFFFFFFu;
   for (int round = 0; round < 2; ++round) {
@@ -127,18 +136,20 @@ bool write_stored_streaming(const PackageFile& f, EntrySpec header, std::FILE* f
     while (in && done < f.size) {
       in.read(reinterpret_cast<char*>(piece.data()), static_cast<std::streamsize>(std::min<uint64_t>(piece.size(), f.size - done)));
       const std::size_t n = static_cast<std::size_t>(in.gcount());
-      if (round == 0) crc = crc32_of(crc, piece.data(), n);
-      else if (std::fwrite(piece.data(), 1, n, file) != n) *write_ok = false;
+      if (round == 0) crc = crc32_continue(crc, piece.data(), n);
+      if (round == 1) {
+        if (std::fwrite(piece.data(), 1, n, file) != n) *write_ok = false;
+        release_stored(writer, piece.data(), n);
+      }
       done += n;
     }
     if (done != f.size || in.peek() != std::char_traits<char>::eof()) return false;
     if (round == 1) break;
-    ArchiveWriter head;
     header.method = kMethodStored;
     header.unp_size = static_cast<uint32_t>(f.size);
     header.file_crc = ~crc;
-    add_entry_header(&head, header, static_cast<uint32_t>(f.size));
-    if (std::fwrite(head.bytes.data(), 1, head.bytes.size(), file) != head.bytes.size()) *write_ok = false;
+    add_entry_header(writer, header, static_cast<uint32_t>(f.size));
+    store_written(writer, file, write_ok);
   }
   return true;
 }
@@ -278,11 +289,7 @@ int run_build(const BuildOptions& o, std::ostream& out, std::ostream& err) {
   }
   bool write_ok = true;
   ArchiveWriter writer;
-  auto flush = [&]() {
-    if (!writer.bytes.empty() && std::fwrite(writer.bytes.data(), 1, writer.bytes.size(), file) != writer.bytes.size())
-      write_ok = false;
-    release_written(&writer);
-  };
+  auto flush = [&]() { store_written(&writer, file, &write_ok); };
   writer.bytes.assign(stub.begin(), stub.end());
   begin_archive(&writer, ArchiveForm::kMarked, 0);
   flush();
@@ -312,7 +319,7 @@ int run_build(const BuildOptions& o, std::ostream& out, std::ostream& err) {
     const bool streamed = !in_memory && (!packer || f.size == 0);
     if (in_memory) data.assign(uninstaller.begin(), uninstaller.end());
     if (!in_memory &&
-        (streamed ? !write_stored_streaming(f, header, file, &write_ok) : !read_bytes(f.source, f.size, &data))) {
+        (streamed ? !write_stored_streaming(f, header, &writer, file, &write_ok) : !read_bytes(f.source, f.size, &data))) {
       progress.clear();
       std::fclose(file);
       remove_quietly(temp);
@@ -337,6 +344,7 @@ int run_build(const BuildOptions& o, std::ostream& out, std::ostream& err) {
       add_entry_header(&writer, header, static_cast<uint32_t>(body.size()));
       flush();
       if (std::fwrite(body.data(), 1, body.size(), file) != body.size()) write_ok = false;
+      release_stored(&writer, body.data(), body.size());
       if (compressed) packed_total += packed.size();
     }
     if (!compressed) {
