@@ -5,14 +5,8 @@
 
 namespace {
 
-// The complemented CRC-32 of the bytes (tables built on first use).
-uint32_t crc32_of(const uint8_t* bytes, std::size_t count) {
-  static const struct Tables {
-    Crc32Tables entries;
-    Tables() { fill_crc32_tables(entries); }
-  } tables;
-  return ~crc32_with_tables(tables.entries, 0xFFFFFFFFu, bytes, count);
-}
+// The complemented CRC-32 of the bytes.
+uint32_t crc32_of(const uint8_t* bytes, std::size_t count) { return ~crc32_continue(0xFFFFFFFFu, bytes, count); }
 
 void put16(std::vector<uint8_t>& out, uint32_t v) {
   out.push_back(static_cast<uint8_t>(v));
@@ -110,6 +104,14 @@ void end_archive(ArchiveWriter* w) {
   // of 7, which ends every walk that skips unknown block types.
   add_raw_block(w, kBlockEnd, 0x4000, {});
   w->bytes.insert(w->bytes.end(), 7, 0);
+}
+
+uint32_t crc32_continue(uint32_t crc, const uint8_t* bytes, std::size_t count) {
+  static const struct Tables {
+    Crc32Tables entries;
+    Tables() { fill_crc32_tables(entries); }
+  } tables;  // built on first use
+  return crc32_with_tables(tables.entries, crc, bytes, count);
 }
 
 uint32_t entry_checksum(ArchiveForm form, const uint8_t* data, std::size_t size) {

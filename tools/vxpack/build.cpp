@@ -127,7 +127,7 @@ bool write_stored_streaming(const PackageFile& f, EntrySpec header, std::FILE* f
     while (in && done < f.size) {
       in.read(reinterpret_cast<char*>(piece.data()), static_cast<std::streamsize>(std::min<uint64_t>(piece.size(), f.size - done)));
       const std::size_t n = static_cast<std::size_t>(in.gcount());
-      if (round == 0) crc = crc32_of(crc, piece.data(), n);
+      if (round == 0) crc = crc32_continue(crc, piece.data(), n);
       else if (std::fwrite(piece.data(), 1, n, file) != n) *write_ok = false;
       done += n;
     }
