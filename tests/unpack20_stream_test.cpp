@@ -56,23 +56,6 @@ struct Stream {
   }
 };
 
-TEST(DecodeTable, FourLengthsGiveTheCanonicalCode) {
-  const uint8_t lengths[4] = {2, 1, 3, 3};
-  DecodeTable t{};
-  build_decode_table(lengths, &t, 4);
-  EXPECT_EQ(std::vector<uint32_t>(t.limit + 1, t.limit + 4), (std::vector<uint32_t>{0x8000, 0xC000, 0xFFFF}));
-  EXPECT_EQ(std::vector<uint32_t>(t.start + 1, t.start + 4), (std::vector<uint32_t>{0, 1, 2}));
-  EXPECT_EQ(std::vector<uint16_t>(t.symbols, t.symbols + 4), (std::vector<uint16_t>{1, 0, 2, 3}));
-  const struct {
-    uint32_t bits, symbol, length;
-  } cases[] = {{0x0000, 1, 1}, {0x7FFF, 1, 1}, {0x8000, 0, 2}, {0xC000, 2, 3}, {0xFFFF, 3, 3}};
-  for (const auto& c : cases) {
-    uint32_t length = 0;
-    EXPECT_EQ(decode_bits(&t, c.bits, &length), c.symbol) << c.bits;
-    EXPECT_EQ(length, c.length) << c.bits;
-  }
-}
-
 // The lookup table agrees with the limits on every 16-bit value, also for
 // over-full and incomplete codes and over leftover symbol positions.
 TEST(DecodeTable, LookupAgreesWithLimitsOnEveryValue) {
