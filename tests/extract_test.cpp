@@ -308,6 +308,18 @@ TEST(ExtractWalk, MainHeaderExtraBytesAreSkipped) {
   EXPECT_EQ(rec.first, std::vector<std::string>{"x"});
 }
 
+// Found by fuzzing: an entry whose data offset computes below zero (pack size
+// 2^31 without the data-size bit) would start before its own header. The
+// archive is damaged, whatever the sink.
+TEST(ExtractWalk, DataOffsetBelowZeroIsDamage) {
+  const auto input = std::filesystem::path(VX_FUZZ_FINDINGS) / "data-offset-below-zero";
+  ASSERT_TRUE(std::filesystem::exists(input)) << input;
+  Recorder mem, drop;
+  drop.mode = Recorder::kDrop;
+  EXPECT_EQ(run(input, &mem), kExtractBadChecksum);
+  EXPECT_EQ(run(input, &drop), kExtractBadChecksum);
+}
+
 // Every cut inside a written archive and every byte changed (XOR 0x01 and
 // XOR 0xFF) ends the pass with a nonzero result, also a change inside a
 // compressed stream to bits the decoder does not use (padding, code lengths
