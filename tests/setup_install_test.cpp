@@ -230,6 +230,7 @@ TEST_F(SetupInstall, UpdateReplacesFilesAndKeepsItsLanguages) {
   EXPECT_EQ(vxtest::read_file(target / "VXPSAPI.DLL"), bytes_of("system copy"));
   EXPECT_EQ(vxtest::read_file(target / "PSAPI.DLL"), bytes_of("package copy"));
   EXPECT_TRUE(fs::is_empty(programs / kGroup)) << "an existing group is not refreshed";
+  EXPECT_FALSE(fs::exists(special(CSIDL_PROGRAMS) / kGroup)) << "nor made again in the user's folder";
 }
 
 TEST_F(SetupInstall, NoShortcutsWhenUncheckedOrWithoutAMainProgram) {
