@@ -62,6 +62,11 @@ void begin_archive(ArchiveWriter* w, ArchiveForm form, uint16_t main_flags) {
 }
 
 void add_entry(ArchiveWriter* w, const EntrySpec& header, const uint8_t* packed, uint32_t pack_size) {
+  add_entry_header(w, header, pack_size);
+  if (pack_size > 0) w->bytes.insert(w->bytes.end(), packed, packed + pack_size);
+}
+
+void add_entry_header(ArchiveWriter* w, const EntrySpec& header, uint32_t pack_size) {
   std::vector<uint8_t>& out = w->bytes;
   const std::size_t start = out.size();
   put16(out, 0);
@@ -79,7 +84,6 @@ void add_entry(ArchiveWriter* w, const EntrySpec& header, const uint8_t* packed,
   put32(out, header.file_attr);
   out.insert(out.end(), header.name.begin(), header.name.end());
   seal_header(out, start);
-  if (pack_size > 0) out.insert(out.end(), packed, packed + pack_size);
 }
 
 void add_stored_entry(ArchiveWriter* w, EntrySpec header, const uint8_t* data, uint32_t size) {

@@ -46,6 +46,9 @@ void begin_archive(ArchiveWriter* writer, ArchiveForm form, uint16_t main_flags 
 // and pack_size bytes of packed data.
 void add_entry(ArchiveWriter* writer, const EntrySpec& header, const uint8_t* packed,
                uint32_t pack_size);
+// The file header alone: the caller writes the pack_size bytes of data behind
+// it (vxpack streams large entries straight to the output file).
+void add_entry_header(ArchiveWriter* writer, const EntrySpec& header, uint32_t pack_size);
 // Stores data as-is (method 0x30) with the checksum of the archive's form.
 void add_stored_entry(ArchiveWriter* writer, EntrySpec header, const uint8_t* data, uint32_t size);
 // Appends a raw block: 7-byte base header (CRC computed) plus extra bytes.

@@ -9,6 +9,7 @@
 #include <functional>
 #include <sstream>
 
+#include "tests/stub_image.h"
 #include "tests/test_support.h"
 #include "tools/vxpack/archive_view.h"
 #include "tools/vxpack/build.h"
@@ -21,7 +22,7 @@ using vxtest::bytes_of;
 
 namespace {
 
-const std::string kStub = std::string("MZ") + std::string(1000, '\x90') + "stub end";
+const std::string kStub = vxtest::stub_image("stub end");
 
 struct Built {
   int code;
@@ -157,8 +158,8 @@ TEST(Build, TimesAndReproducibleOutput) {
 // A stub that carries an archive marker of its own: the verify pass sees no
 // entries of the package (a block too short ends the walk).
 std::string marked_stub() {
-  return "MZ" + std::string(100, '\0') + std::string("Rar!\x1A\x07\x00", 7) +
-         std::string("\0\0\x73\0\0\x0D\0\0\0\0\0\0", 13) + std::string(7, '\0');
+  return vxtest::stub_image(std::string("Rar!\x1A\x07\x00", 7) + std::string("\0\0\x73\0\0\x0D\0\0\0\0\0\0", 13) +
+                            std::string(7, '\0'));
 }
 
 // A build that fails before writing leaves an older output alone; one whose

@@ -106,11 +106,65 @@ class Progress {
   bool shown_ = false;
 };
 
-bool read_bytes(const fs::path& path, std::vector<uint8_t>* bytes) {
+// Reads a file of the expected size in one piece (no growth on the way).
+bool read_bytes(const fs::path& path, uint64_t size, std::vector<uint8_t>* bytes) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
-  bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
+  bytes->resize(size);
+  in.read(reinterpret_cast<char*>(bytes->data()), static_cast<std::streamsize>(size));
+  return in.gcount() == static_cast<std::streamsize>(size) && in.peek() == std::char_traits<char>::eof();
+}
+
+// Writes a stored entry without holding it: its checksum from a first read,
+// then the header and the data copied in pieces. False when the file cannot
+// be read or is no longer of its size.
+bool write_stored_streaming(const PackageFile& f, EntrySpec header, std::FILE* file, bool* write_ok) {
+  std::vector<uint8_t> piece(1 << 20);
+  uint32_t crc = 0xFFFFFFFFu;
+  for (int round = 0; round < 2; ++round) {
+    std::ifstream in(f.source, std::ios::binary);
+    uint64_t done = 0;
+    while (in && done < f.size) {
+      in.read(reinterpret_cast<char*>(piece.data()), static_cast<std::streamsize>(std::min<uint64_t>(piece.size(), f.size - done)));
+      const std::size_t n = static_cast<std::size_t>(in.gcount());
+      if (round == 0) crc = crc32_of(crc, piece.data(), n);
+      else if (std::fwrite(piece.data(), 1, n, file) != n) *write_ok = false;
+      done += n;
+    }
+    if (done != f.size || in.peek() != std::char_traits<char>::eof()) return false;
+    if (round == 1) break;
+    ArchiveWriter head;
+    header.method = kMethodStored;
+    header.unp_size = static_cast<uint32_t>(f.size);
+    header.file_crc = ~crc;
+    add_entry_header(&head, header, static_cast<uint32_t>(f.size));
+    if (std::fwrite(head.bytes.data(), 1, head.bytes.size(), file) != head.bytes.size()) *write_ok = false;
+  }
+  return true;
+}
+
+// A little-endian field of a PE image, 0 past the end.
+uint32_t field_at(const std::string& b, std::size_t at, int bytes) {
+  uint32_t v = 0;
+  for (int i = bytes - 1; i >= 0; --i) v = v << 8 | (at + i < b.size() ? static_cast<unsigned char>(b[at + i]) : 0u);
+  return v;
+}
+
+// True when the version resource holds key with this value (UTF-16 strings,
+// zero padding between them).
+bool has_version_value(const std::string& bytes, const std::string& key, const std::string& value) {
+  const auto utf16 = [](const std::string& s) {
+    std::string out;
+    for (char c : s) out += std::string{c, '\0'};
+    return out + std::string(2, '\0');
+  };
+  const std::string k = utf16(key), v = utf16(value);
+  for (std::size_t at = bytes.find(k); at != std::string::npos; at = bytes.find(k, at + 1)) {
+    std::size_t p = at + k.size();
+    while (p < bytes.size() && p < at + k.size() + 4 && bytes[p] == 0) ++p;
+    if (bytes.compare(p, v.size(), v) == 0) return true;
+  }
+  return false;
 }
 
 void remove_quietly(const fs::path& path) {
@@ -124,9 +178,51 @@ std::string embedded_stub() {
   return std::string(reinterpret_cast<const char*>(vx_stub_data), vx_stub_size);
 }
 
+std::string stub_fault(const std::string& b) {
+  if (b.size() < 64 || b.compare(0, 2, "MZ") != 0) return "is not a Windows program (it does not begin with MZ)";
+  const std::size_t pe = field_at(b, 0x3C, 4);
+  if (pe > b.size() || b.compare(pe, 4, std::string("PE\0\0", 4)) != 0)
+    return "is not a Windows program (it has no PE header)";
+  if (field_at(b, pe + 22, 2) & 0x2000) return "is a DLL, not a program";
+  if (!has_version_value(b, "ProductName", "vxsetup") || !has_version_value(b, "FileDescription", "Setup"))
+    return "is a Windows program but not a setup stub of vxsetup (its version resource does not name the "
+           "vxsetup Setup); pass the stub that the Windows build makes (setup/vxstub.exe)";
+  // The image ends with the section whose raw data ends last.
+  const std::size_t sections = pe + 24 + field_at(b, pe + 20, 2);
+  uint64_t end = 0;
+  for (uint32_t i = 0; i < field_at(b, pe + 6, 2); ++i) {
+    end = std::max<uint64_t>(end, uint64_t{field_at(b, sections + 40 * i + 20, 4)} + field_at(b, sections + 40 * i + 16, 4));
+  }
+  if (end < b.size())
+    return "carries " + std::to_string(b.size() - end) + " bytes behind its program image (an earlier package, or a "
+           "signature): pass the bare stub, and sign the finished setup program instead";
+  return {};
+}
+
 int run_build(const BuildOptions& o, std::ostream& out, std::ostream& err) {
   const auto started = Clock::now();
-  Package pkg = scan_package(o.folder);
+  std::string stub;
+  if (!o.stub.empty()) {
+    std::ifstream in(o.stub, std::ios::binary);
+    if (!in) {
+      err << "vxpack: " << path_text(o.stub) << ": cannot read the stub\n";
+      return kExitNoArchive;
+    }
+    stub.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    const std::string fault = stub_fault(stub);
+    if (!fault.empty()) {
+      err << "vxpack: error: --stub " << path_text(o.stub) << " " << fault << "; nothing was written\n";
+      return kExitNoStub;
+    }
+  } else {
+    stub = embedded_stub();
+    if (stub.empty()) {
+      err << "vxpack: no stub built in; pass --stub PATH\n";
+      return kExitNoStub;
+    }
+  }
+
+  Package pkg = scan_package(o.folder, ScanOptions{o.output, o.excludes});
   // A package without an UnInst.exe of its own gets the standard one, as an
   // entry made in memory (no source file), last in the archive.
   std::string uninstaller, carried = "the package's own UnInst.exe";
@@ -146,27 +242,24 @@ int run_build(const BuildOptions& o, std::ostream& out, std::ostream& err) {
     pkg.files.push_back(file);
   }
   for (const Problem& p : pkg.problems) {
-    if (p.error || !o.quiet) err << "vxpack: " << (p.error ? "error: " : "warning: ") << p.file << ": " << p.text << "\n";
+    if (p.error || o.strict || !o.quiet) err << "vxpack: " << (p.error ? "error: " : "warning: ") << p.file << ": " << p.text << "\n";
   }
-  if (pkg.has_errors()) {
-    err << "vxpack: the package has errors; nothing was written\n";
+  // The stored size bounds the archive: an entry that does not shrink is stored.
+  uint64_t largest = stub.size() + 64;
+  for (const PackageFile& f : pkg.files) largest += kFileHeaderSize + f.name.size() + f.size;
+  if (!pkg.has_errors() && largest > kMaxSetupSize) {
+    char size[64];
+    std::snprintf(size, sizeof size, "%llu bytes (%.2f GiB)", static_cast<unsigned long long>(largest),
+                  largest / 1073741824.0);
+    err << "vxpack: error: (package): its setup program could be " << size
+        << " with the stub and the files stored; the installer reads setup programs of at most 2,147,483,647 "
+           "bytes (2 GiB), so split the package into two setup programs\n";
+    pkg.problems.push_back({true, "(package)", "too large"});
+  }
+  if (pkg.has_errors() || (o.strict && !pkg.problems.empty())) {
+    err << "vxpack: the package has " << (pkg.has_errors() ? "errors" : "warnings, and --strict is set")
+        << "; nothing was written\n";
     return kExitPackageErrors;
-  }
-
-  std::string stub;
-  if (!o.stub.empty()) {
-    std::ifstream in(o.stub, std::ios::binary);
-    if (!in) {
-      err << "vxpack: " << path_text(o.stub) << ": cannot read the stub\n";
-      return kExitNoArchive;
-    }
-    stub.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  } else {
-    stub = embedded_stub();
-    if (stub.empty()) {
-      err << "vxpack: no stub built in; pass --stub PATH\n";
-      return kExitNoStub;
-    }
   }
 
   // Written beside the output, renamed once verified: a failed build never
@@ -209,9 +302,17 @@ int run_build(const BuildOptions& o, std::ostream& out, std::ostream& err) {
   std::size_t done_files = 0;
   int stored = 0;
   for (const PackageFile& f : pkg.files) {
-    if (f.source.empty()) {
-      data.assign(uninstaller.begin(), uninstaller.end());
-    } else if (!read_bytes(f.source, &data) || data.size() != f.size) {
+    EntrySpec header;
+    header.name = f.name;
+    header.file_time = dos_time_of(o.reproducible ? fixed_time : f.modified, o.reproducible);
+    header.file_attr = kAttrArchive | (f.read_only ? uint32_t{kAttrReadOnly} : 0u);
+    // Files on disk that are stored go in pieces; the rest is read whole
+    // for the packer, or is the standard uninstaller made in memory.
+    const bool in_memory = f.source.empty();
+    const bool streamed = !in_memory && (!packer || f.size == 0);
+    if (in_memory) data.assign(uninstaller.begin(), uninstaller.end());
+    if (!in_memory &&
+        (streamed ? !write_stored_streaming(f, header, file, &write_ok) : !read_bytes(f.source, f.size, &data))) {
       progress.clear();
       std::fclose(file);
       remove_quietly(temp);
@@ -219,33 +320,29 @@ int run_build(const BuildOptions& o, std::ostream& out, std::ostream& err) {
           << "build again\n";
       return kExitNoArchive;
     }
-    EntrySpec header;
-    header.name = f.name;
-    header.file_time = dos_time_of(o.reproducible ? fixed_time : f.modified, o.reproducible);
-    header.file_attr = kAttrArchive | (f.read_only ? uint32_t{kAttrReadOnly} : 0u);
-    const uint32_t size = static_cast<uint32_t>(data.size());
+    const uint32_t size = static_cast<uint32_t>(f.size);
     bool compressed = false;
-    if (packer && size > 0) {
+    if (!streamed) {
       bool continued = false;
-      pack_entry(packer.get(), data.data(), size, o.solid, &packed, &continued);
-      if (packed.size() < size) {
-        compressed = true;
-        header.method = pack_method(o.level);
-        header.head_flags = continued ? static_cast<uint16_t>(kFlagSolid) : uint16_t{0};
-        header.unp_size = size;
-        header.file_crc = entry_checksum(ArchiveForm::kMarked, data.data(), size);
-        add_entry(&writer, header, packed.data(), static_cast<uint32_t>(packed.size()));
-        packed_total += packed.size();
-      } else {
-        discard_last_entry(packer.get());
+      if (packer) {
+        pack_entry(packer.get(), data.data(), size, o.solid, &packed, &continued);
+        compressed = packed.size() < size;
+        if (!compressed) discard_last_entry(packer.get());
       }
+      header.method = compressed ? pack_method(o.level) : uint8_t{kMethodStored};
+      header.head_flags = compressed && continued ? static_cast<uint16_t>(kFlagSolid) : uint16_t{0};
+      header.unp_size = size;
+      header.file_crc = entry_checksum(ArchiveForm::kMarked, data.data(), size);
+      const std::vector<uint8_t>& body = compressed ? packed : data;
+      add_entry_header(&writer, header, static_cast<uint32_t>(body.size()));
+      flush();
+      if (std::fwrite(body.data(), 1, body.size(), file) != body.size()) write_ok = false;
+      if (compressed) packed_total += packed.size();
     }
     if (!compressed) {
-      add_stored_entry(&writer, header, data.data(), size);
       packed_total += size;
       ++stored;
     }
-    flush();
     ++done_files;
     done_bytes += size;
     if (o.verbose) {
@@ -266,6 +363,10 @@ int run_build(const BuildOptions& o, std::ostream& out, std::ostream& err) {
     return kExitCannotWrite;
   }
 
+  // The verify pass holds one entry at a time; the packing buffers go first.
+  std::vector<uint8_t>().swap(data);
+  std::vector<uint8_t>().swap(packed);
+  packer.reset();
   if (o.verify) {
     progress.say("verifying: reading every entry back through the installer's reader...");
     const TestOutcome pass = test_archive(temp, nullptr);
@@ -301,6 +402,12 @@ int run_build(const BuildOptions& o, std::ostream& out, std::ostream& err) {
                   static_cast<unsigned long long>(packed_total), total ? 100.0 * packed_total / total : 100.0, stored,
                   seconds, o.verify ? ", verified" : "");
     out << line << "uninstaller: " << carried << "\n";
+    if (!pkg.left_out.empty()) {
+      out << "left out (common leftovers and --exclude): ";
+      for (std::size_t i = 0; i < pkg.left_out.size() && i < 8; ++i) out << (i ? ", " : "") << pkg.left_out[i];
+      if (pkg.left_out.size() > 8) out << " and " << pkg.left_out.size() - 8 << " more";
+      out << "\n";
+    }
   }
   return kExitOk;
 }

@@ -175,9 +175,9 @@ const char* exit_code_help() {
          "  4  an output file or folder cannot be created\n"
          "  5  out of memory\n"
          "  6  extract refused entries whose names would leave the output folder\n"
-         "  7  build: the package has errors (listed); nothing was written\n"
+         "  7  build: the package has errors (or warnings, with --strict); nothing was written\n"
          "  8  build: the output did not read back correctly and was removed\n"
-         "  9  build: no stub built in; pass --stub PATH\n";
+         "  9  build: no stub built in, or --stub is not a setup stub\n";
 }
 
 int run_list(const std::filesystem::path& file, std::ostream& out, std::ostream& err) {

@@ -18,7 +18,7 @@ enum ExitCode : int {
   kExitUnsafeName = 6,    // extract refused entries whose names leave the folder
   kExitPackageErrors = 7, // build: the package has errors, nothing was written
   kExitVerifyFailed = 8,  // build: the output did not read back; it was removed
-  kExitNoStub = 9,        // build: no stub built in and none given
+  kExitNoStub = 9,        // build: no stub built in and none given, or --stub is no setup stub
 };
 
 // The exit codes in words, for --help.

@@ -31,6 +31,10 @@ int main(int argc, char** argv) {
   // Unix paths through): no /option syntax.
   app.allow_windows_style_options(false);
   app.footer(vxpack::exit_code_help());
+  const std::size_t stub_size = vxpack::embedded_stub().size();
+  app.set_version_flag("--version", std::string("vxpack ") + VX_VERSION + "\n" +
+                                        (stub_size ? "setup stub built in: " + std::to_string(stub_size) + " bytes"
+                                                   : std::string("no setup stub built in: build needs --stub PATH")));
 
   std::string file, folder;
   vxpack::BuildOptions build_options;
@@ -49,6 +53,12 @@ int main(int argc, char** argv) {
   build->add_flag("--reproducible", build_options.reproducible,
                   "Byte-identical output everywhere: every entry dated SOURCE_DATE_EPOCH (or 1980-01-01), in UTC");
   build->add_flag("--no-verify", no_verify, "Skip reading the output back through the installer's reader");
+  build->add_option("--exclude", build_options.excludes,
+                    "Leave out files and folders matching PATTERN (* and ?; with a '/', the path in the package); "
+                    "repeatable. .git, .svn, Thumbs.db, desktop.ini, .DS_Store and *~ are always left out")
+      ->type_name("PATTERN")
+      ->allow_extra_args(false);
+  build->add_flag("--strict", build_options.strict, "Warnings stop the build too (exit code 7)");
   build->add_flag("--no-uninstaller", no_uninstaller,
                   "Add no standard UnInst.exe to a package that has none (the product then has no uninstall entry)");
   build->add_flag("-q,--quiet", build_options.quiet, "Print errors only");

@@ -30,7 +30,7 @@ struct Problem {
 struct PackageFacts {
   std::string product;           // name from FILE_ID.DIZ
   std::string version;           // version from FILE_ID.DIZ
-  std::string id, group, window_class, exe;  // the .INF keys, as the installer keeps them
+  std::string id, group, window_class, exe, publisher;  // the .INF keys, as the installer keeps them
   std::string base_name;         // from the first .LNG entry
   std::vector<std::string> languages;        // codes of readable language packs
 };
@@ -39,12 +39,27 @@ struct Package {
   std::vector<PackageFile> files;  // in archive order once checked
   std::vector<Problem> problems;
   PackageFacts facts;
+  std::vector<std::string> left_out;  // leftovers and --exclude matches (folders end in '/')
   bool has_errors() const;
+};
+
+struct ScanOptions {
+  std::filesystem::path output;        // the setup program being built: never packed, nor its .partial
+  std::vector<std::string> excludes;   // --exclude patterns (* and ?, letter case ignored)
 };
 
 // Collects the files below folder, checks them and puts them in archive
 // order. The problems say what would go wrong when installing.
-Package scan_package(const std::filesystem::path& folder);
+Package scan_package(const std::filesystem::path& folder, const ScanOptions& options = {});
+
+// True when pattern matches the relative path ('/' between folders): a
+// pattern with a '/' matches the whole path, one without matches the last
+// name. '*' stands for any run of characters but '/', '?' for one.
+bool matches_exclude(const std::string& pattern, const std::string& relative);
+
+// The destination most installations use: the installed path of a file is
+// this, the Group, '\' and the file name.
+inline constexpr char kTypicalProgramFiles[] = "C:\\Program Files\\";
 
 // The installer's own readers of package text (setup/package_text.h), in
 // the tool's string types.
