@@ -3,16 +3,18 @@
 
 #include "archive/checksum.h"
 
-namespace {
-
-// The complemented CRC-32 of the bytes (tables built on first use).
-uint32_t crc32_of(const uint8_t* bytes, std::size_t count) {
+uint32_t crc32_continue(uint32_t crc, const uint8_t* bytes, std::size_t count) {
   static const struct Tables {
     Crc32Tables entries;
     Tables() { fill_crc32_tables(entries); }
   } tables;
-  return ~crc32_with_tables(tables.entries, 0xFFFFFFFFu, bytes, count);
+  return crc32_with_tables(tables.entries, crc, bytes, count);
 }
+
+namespace {
+
+// The complemented CRC-32 of the bytes.
+uint32_t crc32_of(const uint8_t* bytes, std::size_t count) { return ~crc32_continue(0xFFFFFFFFu, bytes, count); }
 
 void put16(std::vector<uint8_t>& out, uint32_t v) {
   out.push_back(static_cast<uint8_t>(v));

@@ -59,6 +59,9 @@ void add_raw_block(ArchiveWriter* writer, uint8_t type, uint16_t flags,
 // (type 0x7B), then seven zero bytes. Every marked archive must end here.
 void end_archive(ArchiveWriter* writer);
 
+// Continues a CRC-32 over the bytes (start at 0xFFFFFFFF, store the
+// complement), for data that arrives in pieces.
+uint32_t crc32_continue(uint32_t crc, const uint8_t* bytes, std::size_t count);
 // The data checksum of the form, ready for EntrySpec::file_crc.
 uint32_t entry_checksum(ArchiveForm form, const uint8_t* data, std::size_t size);
 // Encodes calendar parts as an MS-DOS date/time (two-second resolution);

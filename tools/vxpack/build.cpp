@@ -119,10 +119,6 @@ bool read_bytes(const fs::path& path, uint64_t size, std::vector<uint8_t>* bytes
 // then the header and the data copied in pieces. False when the file cannot
 // be read or is no longer of its size.
 bool write_stored_streaming(const PackageFile& f, EntrySpec header, std::FILE* file, bool* write_ok) {
-  static const struct Tables {
-    Crc32Tables entries;
-    Tables() { fill_crc32_tables(entries); }
-  } tables;
   std::vector<uint8_t> piece(1 << 20);
   uint32_t crc = 0xFFFFFFFFu;
   for (int round = 0; round < 2; ++round) {
@@ -131,7 +127,7 @@ bool write_stored_streaming(const PackageFile& f, EntrySpec header, std::FILE* f
     while (in && done < f.size) {
       in.read(reinterpret_cast<char*>(piece.data()), static_cast<std::streamsize>(std::min<uint64_t>(piece.size(), f.size - done)));
       const std::size_t n = static_cast<std::size_t>(in.gcount());
-      if (round == 0) crc = crc32_with_tables(tables.entries, crc, piece.data(), n);
+      if (round == 0) crc = crc32_continue(crc, piece.data(), n);
       else if (std::fwrite(piece.data(), 1, n, file) != n) *write_ok = false;
       done += n;
     }
