@@ -17,7 +17,7 @@ set_tests_properties(setup_logic_test_shift_jis PROPERTIES ENVIRONMENT "LANG=ja_
 # program against setup executables built from the stub.
 add_library(vx_setup_harness STATIC setup_harness.cpp)
 target_compile_definitions(vx_setup_harness PRIVATE VX_STUB_PATH="$<TARGET_FILE:vxstub>")
-target_link_libraries(vx_setup_harness PUBLIC vx_setup vx_test_support comctl32)
+target_link_libraries(vx_setup_harness PUBLIC vx_setup vx_test_support comctl32 ole32 shell32 uuid advapi32)
 add_dependencies(vx_setup_harness vxstub)
 
 vx_add_test(setup_dialog_test setup_dialog_test.cpp ${VX_SETUP_RESOURCES} LIBS vx_setup_harness)
@@ -63,7 +63,7 @@ target_include_directories(setup_install_test PRIVATE ${PROJECT_SOURCE_DIR}/setu
 
 # The sample Setup.exe installed as a process through setup_probe, then
 # removed by the standard UnInst.exe that vxpack added.
-vx_add_test(setup_e2e_install_test setup_e2e_install_test.cpp LIBS vx_test_support ole32 shell32 uuid advapi32)
+vx_add_test(setup_e2e_install_test setup_e2e_install_test.cpp LIBS vx_setup_harness)
 target_compile_definitions(setup_e2e_install_test PRIVATE VX_PROBE_PATH="$<TARGET_FILE:setup_probe>"
                            VX_SAMPLE_SETUP="${VX_SAMPLE_SETUP}")
 target_include_directories(setup_e2e_install_test PRIVATE ${PROJECT_BINARY_DIR}/examples)

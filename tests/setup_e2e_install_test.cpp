@@ -11,36 +11,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <string>
 
 #include "sample_package.h"
-#include "tests/test_support.h"
-
-namespace fs = std::filesystem;
+#include "tests/setup_harness.h"
 
 namespace {
 
+using namespace setup_test;
+
 const wchar_t kUninstallKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" kSampleGroup;
-
-fs::path special(int csidl) {
-  wchar_t path[MAX_PATH] = {};
-  SHGetFolderPathW(nullptr, csidl, nullptr, 0, path);
-  return path;
-}
-
-std::wstring registry_text(HKEY root, const wchar_t* key, const wchar_t* value) {
-  wchar_t text[600] = {};
-  DWORD bytes = sizeof text - 2;
-  if (RegGetValueW(root, key, value, RRF_RT_REG_SZ, nullptr, text, &bytes) != ERROR_SUCCESS) return L"<missing>";
-  return text;
-}
-
-DWORD registry_number(HKEY root, const wchar_t* key, const wchar_t* value) {
-  DWORD number = 0xFFFFFFFF, bytes = sizeof number;
-  RegGetValueW(root, key, value, RRF_RT_REG_DWORD, nullptr, &number, &bytes);
-  return number;
-}
 
 bool key_exists(HKEY root, const wchar_t* key) {
   HKEY k;
@@ -49,38 +29,9 @@ bool key_exists(HKEY root, const wchar_t* key) {
   return true;
 }
 
-// Runs a program and returns its exit code (or -1), waiting at most ms.
-int run(std::wstring command, DWORD ms) {
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) return -1;
-  DWORD code = static_cast<DWORD>(-1);
-  if (WaitForSingleObject(process.hProcess, ms) == WAIT_OBJECT_0) GetExitCodeProcess(process.hProcess, &code);
-  else TerminateProcess(process.hProcess, 1);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  return static_cast<int>(code);
-}
-
 std::wstring link_target(const fs::path& link) {
-  IShellLinkW* shell_link = nullptr;
-  if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                              reinterpret_cast<void**>(&shell_link)))) {
-    return L"";
-  }
-  std::wstring target;
-  IPersistFile* file = nullptr;
-  if (SUCCEEDED(shell_link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
-    wchar_t text[MAX_PATH] = {};
-    if (SUCCEEDED(file->Load(link.wstring().c_str(), STGM_READ)) &&
-        SUCCEEDED(shell_link->GetPath(text, MAX_PATH, nullptr, SLGP_RAWPATH))) {
-      target = text;
-    }
-    file->Release();
-  }
-  shell_link->Release();
-  return target;
+  const std::optional<Link> l = read_link(link);
+  return l ? l->target : L"";
 }
 
 // An earlier installation of the sample in the prefix (the main job makes
@@ -89,12 +40,12 @@ std::wstring link_target(const fs::path& link) {
 void remove_earlier_installation() {
   // The stored folder, and the default one that the preset would find.
   const std::wstring folders[2] = {
-      registry_text(HKEY_CURRENT_USER, L"Software\\Vantorix", kSampleId),
-      registry_text(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion", L"ProgramFilesDir") +
+      read_registry(HKEY_CURRENT_USER, L"Software\\Vantorix", kSampleId),
+      read_registry(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion", L"ProgramFilesDir") +
           L"\\" kSampleGroup};
   for (const std::wstring& folder : folders) {
     if (folder.find(L"<missing>") != std::wstring::npos || !fs::exists(fs::path(folder) / "UnInst.exe")) continue;
-    run(L"\"" + (fs::path(folder) / "UnInst.exe").wstring() + L"\" /S", 20000);
+    run_process(L"\"" + (fs::path(folder) / "UnInst.exe").wstring() + L"\" /S", 20000);
     for (int i = 0; i < 200 && fs::exists(fs::path(folder) / "UnInst.exe"); ++i) Sleep(50);
   }
   std::error_code ec;
@@ -109,8 +60,6 @@ void remove_earlier_installation() {
   }
 }
 
-bool same_path(const std::wstring& a, const fs::path& b) { return lstrcmpiW(a.c_str(), b.wstring().c_str()) == 0; }
-
 TEST(SampleSetup, InstallsAndTheUninstallerRemovesIt) {
   CoInitialize(nullptr);
   remove_earlier_installation();
@@ -119,29 +68,29 @@ TEST(SampleSetup, InstallsAndTheUninstallerRemovesIt) {
   const std::wstring probe = L"\"" + fs::path(VX_PROBE_PATH).wstring() + L"\" \"" + fs::path(VX_SAMPLE_SETUP).wstring() +
                              L"\" --install \"" + target.wstring() + L"\" --uncheck FR --message \"" kSampleGroup
                              L" has been successfully installed.\"";
-  ASSERT_EQ(run(probe, 120000), 0) << "the probe saw the installation fail";
+  ASSERT_EQ(run_process(probe, 120000), 0) << "the probe saw the installation fail";
 
   for (const wchar_t* const* name = kSampleFiles; *name != nullptr; ++name) {
     const bool french = std::wstring(*name).find(L"_FR.") != std::wstring::npos;
     EXPECT_EQ(fs::exists(target / *name), !french) << fs::path(*name).string();
   }
   EXPECT_FALSE(fs::exists(target / "FooTool.inf"));
-  EXPECT_TRUE(same_path(registry_text(HKEY_CURRENT_USER, L"Software\\Vantorix", kSampleId), target));
-  EXPECT_EQ(registry_text(HKEY_LOCAL_MACHINE, kUninstallKey, L"DisplayName"), kSampleGroup);
+  EXPECT_TRUE(same_path(read_registry(HKEY_CURRENT_USER, L"Software\\Vantorix", kSampleId), target));
+  EXPECT_EQ(read_registry(HKEY_LOCAL_MACHINE, kUninstallKey, L"DisplayName"), kSampleGroup);
   const std::wstring uninstaller = L"\"" + (target / "UnInst.exe").wstring() + L"\"";
   const std::wstring program = L"\"" + (target / "FooTool.exe").wstring() + L"\"";
-  EXPECT_EQ(_wcsicmp(registry_text(HKEY_LOCAL_MACHINE, kUninstallKey, L"UninstallString").c_str(), uninstaller.c_str()), 0);
-  EXPECT_EQ(_wcsicmp(registry_text(HKEY_LOCAL_MACHINE, kUninstallKey, L"QuietUninstallString").c_str(),
+  EXPECT_EQ(_wcsicmp(read_registry(HKEY_LOCAL_MACHINE, kUninstallKey, L"UninstallString").c_str(), uninstaller.c_str()), 0);
+  EXPECT_EQ(_wcsicmp(read_registry(HKEY_LOCAL_MACHINE, kUninstallKey, L"QuietUninstallString").c_str(),
                      (uninstaller + L" /S").c_str()), 0);
-  EXPECT_EQ(_wcsicmp(registry_text(HKEY_LOCAL_MACHINE, kUninstallKey, L"DisplayIcon").c_str(), program.c_str()), 0);
-  EXPECT_TRUE(same_path(registry_text(HKEY_LOCAL_MACHINE, kUninstallKey, L"InstallLocation"), target));
-  EXPECT_EQ(registry_text(HKEY_LOCAL_MACHINE, kUninstallKey, L"DisplayVersion"), L"1.2");
-  EXPECT_EQ(registry_text(HKEY_LOCAL_MACHINE, kUninstallKey, L"Publisher"), L"Foo Works");
+  EXPECT_EQ(_wcsicmp(read_registry(HKEY_LOCAL_MACHINE, kUninstallKey, L"DisplayIcon").c_str(), program.c_str()), 0);
+  EXPECT_TRUE(same_path(read_registry(HKEY_LOCAL_MACHINE, kUninstallKey, L"InstallLocation"), target));
+  EXPECT_EQ(read_registry(HKEY_LOCAL_MACHINE, kUninstallKey, L"DisplayVersion"), L"1.2");
+  EXPECT_EQ(read_registry(HKEY_LOCAL_MACHINE, kUninstallKey, L"Publisher"), L"Foo Works");
   uintmax_t bytes = 0;
   for (const auto& file : fs::directory_iterator(target)) bytes += file.file_size();
-  EXPECT_EQ(registry_number(HKEY_LOCAL_MACHINE, kUninstallKey, L"EstimatedSize"), (bytes + 1023) / 1024);
-  EXPECT_EQ(registry_number(HKEY_LOCAL_MACHINE, kUninstallKey, L"NoModify"), 1u);
-  EXPECT_EQ(registry_number(HKEY_LOCAL_MACHINE, kUninstallKey, L"NoRepair"), 1u);
+  EXPECT_EQ(read_registry_number(HKEY_LOCAL_MACHINE, kUninstallKey, L"EstimatedSize"), (bytes + 1023) / 1024);
+  EXPECT_EQ(read_registry_number(HKEY_LOCAL_MACHINE, kUninstallKey, L"NoModify"), 1u);
+  EXPECT_EQ(read_registry_number(HKEY_LOCAL_MACHINE, kUninstallKey, L"NoRepair"), 1u);
   const fs::path desktop_link = special(CSIDL_DESKTOPDIRECTORY) / (std::wstring(kSampleGroup) + L".lnk");
   EXPECT_TRUE(same_path(link_target(desktop_link), target / "FooTool.exe"));
   fs::path programs = special(CSIDL_COMMON_PROGRAMS);
@@ -153,14 +102,14 @@ TEST(SampleSetup, InstallsAndTheUninstallerRemovesIt) {
   // The uninstaller hands over to a copy of itself and ends; the copy then
   // removes everything but the user's file.
   vxtest::write_file(target / "notes.txt", vxtest::bytes_of("mine"));
-  EXPECT_EQ(run(uninstaller + L" /S", 20000), 0);
+  EXPECT_EQ(run_process(uninstaller + L" /S", 20000), 0);
   for (int i = 0; i < 200 && (fs::exists(target / "UnInst.exe") || key_exists(HKEY_LOCAL_MACHINE, kUninstallKey)); ++i) Sleep(50);
   for (const wchar_t* const* name = kSampleFiles; *name != nullptr; ++name) {
     EXPECT_FALSE(fs::exists(target / *name)) << fs::path(*name).string();
   }
   EXPECT_TRUE(fs::exists(target / "notes.txt"));
   EXPECT_FALSE(key_exists(HKEY_LOCAL_MACHINE, kUninstallKey));
-  EXPECT_EQ(registry_text(HKEY_CURRENT_USER, L"Software\\Vantorix", kSampleId), L"<missing>");
+  EXPECT_EQ(read_registry(HKEY_CURRENT_USER, L"Software\\Vantorix", kSampleId), L"<missing>");
   EXPECT_FALSE(fs::exists(desktop_link));
   EXPECT_FALSE(fs::exists(group));
   CoUninitialize();
@@ -179,11 +128,11 @@ TEST(SampleSetup, CutAtAnEntryBoundaryIsBrokenAndInstallsNothing) {
   vxtest::write_file(dir / "Setup.exe", bytes);
   const std::wstring probe = L"\"" + fs::path(VX_PROBE_PATH).wstring() + L"\" \"" + (dir / "Setup.exe").wstring() +
                              L"\" --message \"Broken file, please download again.\"";
-  EXPECT_EQ(run(probe, 120000), 0) << "no message 3001 in place of the dialog";
-  const fs::path folder = registry_text(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion",
+  EXPECT_EQ(run_process(probe, 120000), 0) << "no message 3001 in place of the dialog";
+  const fs::path folder = read_registry(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion",
                                         L"ProgramFilesDir") + L"\\" kSampleGroup;
   EXPECT_FALSE(fs::exists(folder));
-  EXPECT_EQ(registry_text(HKEY_CURRENT_USER, L"Software\\Vantorix", kSampleId), L"<missing>");
+  EXPECT_EQ(read_registry(HKEY_CURRENT_USER, L"Software\\Vantorix", kSampleId), L"<missing>");
 }
 
 }  // namespace

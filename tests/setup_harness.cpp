@@ -4,6 +4,7 @@
 
 #include <commctrl.h>
 #include <ole2.h>
+#include <shlobj.h>
 
 #include "packer/writer.h"
 #include "setup/dialog.h"
@@ -149,6 +150,64 @@ fs::path build_setup(const vxtest::TempDir& dir, const std::string& exe, const s
   const fs::path path = dir / exe;
   vxtest::write_file(path, w.bytes);
   return path;
+}
+
+std::wstring read_registry(HKEY root, const wchar_t* key, const wchar_t* value) {
+  wchar_t text[600] = {};
+  DWORD bytes = sizeof text - 2;
+  if (RegGetValueW(root, key, value, RRF_RT_ANY, nullptr, text, &bytes) != ERROR_SUCCESS) return L"<missing>";
+  return text;
+}
+
+DWORD read_registry_number(HKEY root, const wchar_t* key, const wchar_t* value) {
+  DWORD number = 0xFFFFFFFF, bytes = sizeof number;
+  RegGetValueW(root, key, value, RRF_RT_REG_DWORD, nullptr, &number, &bytes);
+  return number;
+}
+
+void write_registry(HKEY root, const wchar_t* key, const wchar_t* value, const std::wstring& text) {
+  RegSetKeyValueW(root, key, value, REG_SZ, text.c_str(), 2 * (text.size() + 1));
+}
+
+fs::path special(int csidl) {
+  wchar_t path[MAX_PATH] = {};
+  SHGetFolderPathW(nullptr, csidl, nullptr, 0, path);
+  return path;
+}
+
+std::optional<Link> read_link(const fs::path& path) {
+  IShellLinkW* link = nullptr;
+  if (!fs::exists(path) || FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                                   reinterpret_cast<void**>(&link)))) {
+    return std::nullopt;
+  }
+  IPersistFile* file = nullptr;
+  std::optional<Link> out;
+  if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
+    wchar_t target[MAX_PATH] = {}, working[MAX_PATH] = {};
+    if (SUCCEEDED(file->Load(path.wstring().c_str(), STGM_READ))) {
+      link->GetPath(target, MAX_PATH, nullptr, SLGP_RAWPATH);
+      link->GetWorkingDirectory(working, MAX_PATH);
+      out = Link{target, working};
+    }
+    file->Release();
+  }
+  link->Release();
+  return out;
+}
+
+bool same_path(const std::wstring& a, const fs::path& b) { return lstrcmpiW(a.c_str(), b.wstring().c_str()) == 0; }
+
+int run_process(std::wstring command, DWORD ms) {
+  STARTUPINFOW startup = {sizeof startup};
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) return -1;
+  DWORD code = static_cast<DWORD>(-1);
+  if (WaitForSingleObject(process.hProcess, ms) == WAIT_OBJECT_0) GetExitCodeProcess(process.hProcess, &code);
+  else TerminateProcess(process.hProcess, 1);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return static_cast<int>(code);
 }
 
 std::vector<Item> list_items(HWND dialog) {

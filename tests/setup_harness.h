@@ -12,6 +12,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -72,6 +73,22 @@ const Bytes& stub_bytes();
 fs::path build_setup(const vxtest::TempDir& dir, const std::string& exe, const std::vector<PackageFile>& files,
                      int damaged = -1);
 
+// Windows lookups that the installation and uninstallation tests read their
+// results with; a registry value that cannot be read is "<missing>".
+std::wstring read_registry(HKEY root, const wchar_t* key, const wchar_t* value);
+DWORD read_registry_number(HKEY root, const wchar_t* key, const wchar_t* value);
+void write_registry(HKEY root, const wchar_t* key, const wchar_t* value, const std::wstring& text);
+fs::path special(int csidl);
+struct Link {
+  std::wstring target, working;
+};
+// The shortcut's target and working folder; nothing when it cannot be read.
+std::optional<Link> read_link(const fs::path& path);
+bool same_path(const std::wstring& a, const fs::path& b);
+// Runs the command line and returns its exit code, -1 when it did not start
+// or end within ms.
+int run_process(std::wstring command, DWORD ms);
+
 struct Item {
   std::wstring text;
   LanguageCode code;
@@ -84,7 +101,6 @@ void check_language(HWND dialog, LanguageCode code, bool checked);
 
 inline constexpr LanguageCode kFR = make_language_code('F', 'R');
 inline constexpr LanguageCode kIT = make_language_code('I', 'T');
-inline constexpr LanguageCode kDA = make_language_code('D', 'A');
 
 // A fresh state record per test, in the UI language chosen.
 class SetupFixture : public ::testing::Test {

@@ -33,20 +33,24 @@ struct Options {
 // millisecond poll would slow down the installation being timed.
 constexpr DWORD kPollMs = 5;
 
+// The setup dialog (the one with the language list) or a message box (a
+// dialog with the static text 0xFFFF) of the process.
 struct Search {
   DWORD process;
-  HWND dialog;
+  bool box;
+  HWND found;
 };
 
-BOOL CALLBACK find_dialog(HWND window, LPARAM value) {
+BOOL CALLBACK find_window(HWND window, LPARAM value) {
   Search* search = reinterpret_cast<Search*>(value);
   DWORD process = 0;
   GetWindowThreadProcessId(window, &process);
   wchar_t name[16] = {};
   GetClassNameW(window, name, 16);
+  const bool dialog = GetDlgItem(window, 1010) != nullptr;
   if (process == search->process && IsWindowVisible(window) && lstrcmpW(name, L"#32770") == 0 &&
-      GetDlgItem(window, 1010) != nullptr) {
-    search->dialog = window;
+      (search->box ? !dialog && GetDlgItem(window, 0xFFFF) != nullptr : dialog)) {
+    search->found = window;
     return FALSE;
   }
   return TRUE;
@@ -102,26 +106,6 @@ bool save_screenshot(HWND window, const std::wstring& path) {
   return ok;
 }
 
-struct BoxSearch {
-  DWORD process;
-  HWND box;
-};
-
-// A message box of the process: a dialog with the static text 0xFFFF.
-BOOL CALLBACK find_box(HWND window, LPARAM value) {
-  BoxSearch* search = reinterpret_cast<BoxSearch*>(value);
-  DWORD process = 0;
-  GetWindowThreadProcessId(window, &process);
-  wchar_t name[16] = {};
-  GetClassNameW(window, name, 16);
-  if (process == search->process && IsWindowVisible(window) && lstrcmpW(name, L"#32770") == 0 &&
-      GetDlgItem(window, 1010) == nullptr && GetDlgItem(window, 0xFFFF) != nullptr) {
-    search->box = window;
-    return FALSE;
-  }
-  return TRUE;
-}
-
 // Unchecks the language item whose code (two letters, first in the low
 // byte) is given, in the other process's list: the list view's structures
 // must live in that process's memory.
@@ -162,30 +146,30 @@ int install(const Options& o, PROCESS_INFORMATION& process, HWND dialog, const L
   QueryPerformanceCounter(&now);
   std::printf("OK pressed after %.1f ms\n", 1000.0 * (now.QuadPart - start.QuadPart) / frequency.QuadPart);
   PostMessageW(GetDlgItem(dialog, 99), BM_CLICK, 0, 0);
-  BoxSearch search = {process.dwProcessId, nullptr};
+  Search search = {process.dwProcessId, true, nullptr};
   for (;;) {
-    EnumThreadWindows(process.dwThreadId, find_box, reinterpret_cast<LPARAM>(&search));
-    if (search.box != nullptr) break;
+    EnumThreadWindows(process.dwThreadId, find_window, reinterpret_cast<LPARAM>(&search));
+    if (search.found != nullptr) break;
     if (WaitForSingleObject(process.hProcess, kPollMs) == WAIT_OBJECT_0) break;
     QueryPerformanceCounter(&now);
     if (now.QuadPart - start.QuadPart > 300 * frequency.QuadPart) break;
   }
   QueryPerformanceCounter(&now);
-  if (search.box == nullptr) {
+  if (search.found == nullptr) {
     std::fprintf(stderr, "setup_probe: no message after OK\n");
     return failures + 1;
   }
   std::printf("message shown after %.1f ms\n", 1000.0 * (now.QuadPart - start.QuadPart) / frequency.QuadPart);
-  const std::wstring text = text_of(GetDlgItem(search.box, 0xFFFF));
-  print("message caption", text_of(search.box));
+  const std::wstring text = text_of(GetDlgItem(search.found, 0xFFFF));
+  print("message caption", text_of(search.found));
   print("message", text);
   if (!o.message.empty() && text != o.message) ++failures, std::fprintf(stderr, "setup_probe: unexpected message\n");
   Sleep(o.wait_ms);
   if (!o.message_screenshot.empty()) {
-    if (save_screenshot(search.box, o.message_screenshot)) print("message screenshot", o.message_screenshot);
+    if (save_screenshot(search.found, o.message_screenshot)) print("message screenshot", o.message_screenshot);
     else ++failures, std::fprintf(stderr, "setup_probe: cannot write the message screenshot\n");
   }
-  PostMessageW(search.box, WM_COMMAND, IDOK, 0);
+  PostMessageW(search.found, WM_COMMAND, IDOK, 0);
   print("installed into", o.install);
   return failures;
 }
@@ -231,35 +215,35 @@ int wmain(int argc, wchar_t** argv) {
     std::fprintf(stderr, "setup_probe: cannot start the setup program (error %lu)\n", GetLastError());
     return 1;
   }
-  Search search = {process.dwProcessId, nullptr};
-  BoxSearch early = {process.dwProcessId, nullptr};
+  Search search = {process.dwProcessId, false, nullptr};
+  Search early = {process.dwProcessId, true, nullptr};
   for (;;) {
-    EnumThreadWindows(process.dwThreadId, find_dialog, reinterpret_cast<LPARAM>(&search));
-    if (search.dialog != nullptr) break;
-    EnumThreadWindows(process.dwThreadId, find_box, reinterpret_cast<LPARAM>(&early));
-    if (early.box != nullptr) break;
+    EnumThreadWindows(process.dwThreadId, find_window, reinterpret_cast<LPARAM>(&search));
+    if (search.found != nullptr) break;
+    EnumThreadWindows(process.dwThreadId, find_window, reinterpret_cast<LPARAM>(&early));
+    if (early.found != nullptr) break;
     if (WaitForSingleObject(process.hProcess, kPollMs) == WAIT_OBJECT_0) break;
     QueryPerformanceCounter(&shown);
     if (shown.QuadPart - start.QuadPart > 60 * frequency.QuadPart) break;
   }
   QueryPerformanceCounter(&shown);
-  if (early.box != nullptr && !o.message.empty()) {
+  if (early.found != nullptr && !o.message.empty()) {
     // A message instead of the dialog (a damaged package): it must be the one expected.
-    const std::wstring text = text_of(GetDlgItem(early.box, 0xFFFF));
+    const std::wstring text = text_of(GetDlgItem(early.found, 0xFFFF));
     print("message before any dialog", text);
-    PostMessageW(early.box, WM_COMMAND, IDOK, 0);
+    PostMessageW(early.found, WM_COMMAND, IDOK, 0);
     const bool ended = WaitForSingleObject(process.hProcess, 20000) == WAIT_OBJECT_0;
     if (!ended) TerminateProcess(process.hProcess, 1);
     return ended && text == o.message ? 0 : 1;
   }
-  if (search.dialog == nullptr) {
+  if (search.found == nullptr) {
     std::fprintf(stderr, "setup_probe: no dialog appeared\n");
     TerminateProcess(process.hProcess, 1);
     return 1;
   }
   std::printf("dialog shown after %.1f ms\n", 1000.0 * (shown.QuadPart - start.QuadPart) / frequency.QuadPart);
 
-  HWND dialog = search.dialog;
+  HWND dialog = search.found;
   int failures = 0;
   if (!o.message.empty() && o.install.empty()) ++failures, std::fprintf(stderr, "setup_probe: a dialog, not the message\n");
   const std::wstring title = text_of(dialog);
