@@ -45,7 +45,7 @@ int32_t record(WideChar* name, const uint8_t* data, uint32_t size, void* user) {
   return 0;
 }
 
-EntrySpec spec(const std::string& name, uint32_t attr = kAttrArchive, uint16_t flags = 0) {
+EntrySpec entry_header(const std::string& name, uint32_t attr = kAttrArchive, uint16_t flags = 0) {
   EntrySpec e;
   e.name = name;
   e.file_attr = attr;
@@ -116,8 +116,8 @@ int run(const std::filesystem::path& archive, Recorder* rec) {
 TEST(ExtractCallback, SinksStopsDirectoriesAndLabels) {
   vxtest::TempDir dir;
   auto file = Archive()
-                  .stored("folder", "", spec("folder", kAttrDirectory, kFlagDirectoryMask))
-                  .stored("label", "", spec("label", kAttrVolumeLabel))
+                  .stored("folder", "", entry_header("folder", kAttrDirectory, kFlagDirectoryMask))
+                  .stored("label", "", entry_header("label", kAttrVolumeLabel))
                   .stored("text", "hello")
                   .stored("empty", "")
                   .save(dir);
@@ -143,7 +143,7 @@ TEST(ExtractResult, NoArchiveContinuedVolumeAndMissingFolder) {
   EXPECT_EQ(run(dir / "absent.exe", &rec), kExtractNoArchive);
   vxtest::write_file(dir / "plain.exe", Bytes(5000, 0x90));
   EXPECT_EQ(run(dir / "plain.exe", &rec), kExtractNoArchive);
-  EntrySpec cont = spec("part", kAttrArchive, kFlagContinuedFromPrevious);
+  EntrySpec cont = entry_header("part", kAttrArchive, kFlagContinuedFromPrevious);
   EXPECT_EQ(run(Archive().stored("part", "x", cont).save(dir, "c.rar"), &rec), kExtractNoArchive);
   EXPECT_TRUE(rec.first.empty());
   // The same flag on a later entry is not acted on.
@@ -159,11 +159,11 @@ TEST(ExtractSinks, LargeStoredEntryThroughFileAndMemoryWithTimeAndAttributes) {
   vxtest::TempDir dir;
   const Bytes big = vxtest::random_bytes(3 * 32768 + 17, 7);
   Archive a;
-  EntrySpec ro = spec("big.bin", kAttrArchive | kAttrReadOnly);
+  EntrySpec ro = entry_header("big.bin", kAttrArchive | kAttrReadOnly);
   ro.file_time = dos_time_from_parts(2021, 6, 15, 13, 45, 30);
   add_stored_entry(&a.w, ro, big.data(), static_cast<uint32_t>(big.size()));
   // A stored entry whose packed data is longer than its size gives only its size.
-  EntrySpec cut = spec("cut.txt");
+  EntrySpec cut = entry_header("cut.txt");
   cut.unp_size = 3;
   cut.file_crc = entry_checksum(ArchiveForm::kMarked, reinterpret_cast<const uint8_t*>("abc"), 3);
   add_entry(&a.w, cut, reinterpret_cast<const uint8_t*>("abcdefgh"), 8);
@@ -195,7 +195,7 @@ TEST(ExtractSinks, LargeStoredEntryThroughFileAndMemoryWithTimeAndAttributes) {
 TEST(ExtractSinks, MemoryThatCannotGrowEndsThePass) {
   PackerOwner packer;
   Archive a;
-  a.packed(packer.p, spec("zeros"), Bytes(40u << 20, 0), false);
+  a.packed(packer.p, entry_header("zeros"), Bytes(40u << 20, 0), false);
   vxtest::TempDir dir;
   const auto file = a.save(dir);
   long pages = 0;
@@ -219,7 +219,7 @@ TEST(ExtractChecksum, MismatchDeletesTheOutputAndEndsThePass) {
   vxtest::TempDir dir;
   Archive a;
   a.stored("good.txt", "good");
-  EntrySpec bad = spec("bad.txt");
+  EntrySpec bad = entry_header("bad.txt");
   bad.unp_size = 4;
   bad.file_crc = 0x12345678;
   add_entry(&a.w, bad, reinterpret_cast<const uint8_t*>("good"), 4);
@@ -268,7 +268,7 @@ TEST(ExtractChecksum, EntryOutcomes) {
   vxtest::TempDir dir;
   for (const Case& c : cases) {
     Archive a(c.form);
-    EntrySpec e = spec("e");
+    EntrySpec e = entry_header("e");
     e.unp_ver = c.unp_ver;
     e.method = &c.body == &hello ? kMethodStored : pack_method(1);
     e.unp_size = c.unp_size;
@@ -282,7 +282,7 @@ TEST(ExtractChecksum, EntryOutcomes) {
   // Memory entries end at their size even when the decoder delivered more.
   const Bytes longer(605, 'a');  // the decoder's last match runs past the size
   Archive a;
-  a.packed(packer.p, spec("over"), longer, false, 600);
+  a.packed(packer.p, entry_header("over"), longer, false, 600);
   Recorder rec;
   ASSERT_EQ(run(a.save(dir, "over.rar"), &rec), kExtractOk);
   ASSERT_EQ(rec.second.size(), 1u);
@@ -328,8 +328,8 @@ TEST(ExtractWalk, NoCutAndNoChangedBytePasses) {
   PackerOwner packer;
   Archive a(ArchiveForm::kMarked, 40);  // behind a 40-byte image
   a.stored("stored.txt", "stored entry");
-  a.packed(packer.p, spec("packed.txt"), vxtest::text_like_bytes(300, 1), true);
-  a.packed(packer.p, spec(std::string(200, 'n') + ".txt"), vxtest::text_like_bytes(200, 2), true);
+  a.packed(packer.p, entry_header("packed.txt"), vxtest::text_like_bytes(300, 1), true);
+  a.packed(packer.p, entry_header(std::string(200, 'n') + ".txt"), vxtest::text_like_bytes(200, 2), true);
   add_raw_block(&a.w, kBlockSub, 0, {1, 2, 3});  // a block shorter than a file header, just before the end
   vxtest::TempDir dir;
   const Bytes whole = vxtest::read_file(a.save(dir));
