@@ -72,9 +72,10 @@ struct DecoderState {
 };
 
 // Once the packed data has run out, the decoder works over a buffer that no
-// longer changes (its bit stream repeats every 8160 bytes); symbol 256 before
-// any match and table changes (269) produce nothing, so such a stream could
-// loop for ever. The entry ends after this many consecutive steps without
-// output once no packed byte is left: more steps than the repeating stream has
-// bit positions.
-inline constexpr uint32_t kMaxIdleSteps = 1u << 16;
+// longer changes (its bit stream repeats every 8160 bytes): symbol 256 before
+// any match and table changes (269) produce nothing, and a stream that keeps
+// producing a byte now and then would run for as long as the entry claims.
+// A stream that ends properly has at most the buffer's last 32 bytes left
+// when the input runs out, and every step takes at least one bit of them, so
+// the entry ends after this many steps past the input: it is damaged.
+inline constexpr uint32_t kMaxStepsPastInput = 1u << 16;

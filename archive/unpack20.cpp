@@ -347,8 +347,7 @@ void run_main_loop(ArchiveReader* r, uint8_t* window) {
   uint32_t pos = d->window_pos;
   uint32_t end = pos + static_cast<uint32_t>(r->unpacked_left) + 1;
   uint32_t limit = 0;        // below it a step is quiet (0: check the next step)
-  int32_t idle_mark = -1;    // unpacked_left when the idle count began
-  uint32_t idle = 0;         // steps without output while the input is exhausted
+  uint32_t steps_past_input = 0;  // steps taken since the packed data ran out
   auto left = [&] { return static_cast<int32_t>(end - 1 - pos); };
 
   auto match = [&](uint32_t length, uint32_t distance) {
@@ -362,15 +361,6 @@ void run_main_loop(ArchiveReader* r, uint8_t* window) {
       end -= kWindowSize;
       limit = 0;
     }
-  };
-  // A step that wrote nothing; true when the entry has to end.
-  auto idle_step = [&] {
-    if (!d->input_exhausted) return false;
-    if (left() != idle_mark) {
-      idle_mark = left();
-      idle = 0;
-    }
-    return ++idle >= kMaxIdleSteps;
   };
 
   for (;;) {
@@ -393,6 +383,10 @@ void run_main_loop(ArchiveReader* r, uint8_t* window) {
       }
       const uint32_t quiet = quiet_limit(d->flushed_pos, pos);
       limit = end - pos < quiet - pos ? end : quiet;
+      if (d->input_exhausted) {  // every step from here on is counted
+        if (++steps_past_input > kMaxStepsPastInput) break;
+        limit = 0;
+      }
     }
 
     const uint32_t e = take_entry<kMainSymbols>(main_table, &b);
@@ -416,7 +410,7 @@ void run_main_loop(ArchiveReader* r, uint8_t* window) {
       save_position(d, b);
       load_tables(r);
       b = bits_at(d);
-      if (idle_step()) break;
+      limit = 0;  // the tables' refill may have found the input exhausted
     } else if (s >= kShortSymbol) {
       const CodeSlot& slot = kShortSlots[s - kShortSymbol];
       match(kShortLength, slot.base + kDistanceOffset + b.take(slot.bits));
@@ -427,12 +421,11 @@ void run_main_loop(ArchiveReader* r, uint8_t* window) {
       match(length + rep_length_bonus(distance), distance);
     } else {  // kRepeatSymbol
       match(d->prev_match_length, d->prev_match_distance);
-      if (d->prev_match_length == 0 && idle_step()) break;
     }
   }
   save_position(d, b);
   d->window_pos = pos;
-  r->unpacked_left = left() < 0 ? left() : -1;  // not negative: ended early by the idle limit
+  r->unpacked_left = left() < 0 ? left() : -1;  // not negative: ended early past the input
 }
 
 }  // namespace
