@@ -261,6 +261,23 @@ inline uint32_t copy_blocks(uint8_t* dst, const uint8_t* src, uint32_t pos, uint
 // with the same values. Returns the new (masked) write position.
 inline uint32_t copy_bytes(uint8_t* window, uint32_t pos, uint32_t length, uint32_t distance) {
   distance &= kWindowMask;
+  // Most matches: a source at least 8 bytes back without wrapping and at
+  // most 16 bytes, copied as two blocks that overlap in the middle.
+  if (distance >= 8 && distance <= pos && length - 2 <= 14 && pos + length <= kWindowSize) {
+    uint8_t* dst = window + pos;
+    const uint8_t* src = dst - distance;
+    if (length >= 8) {
+      copy_block<8>(dst, src);
+      copy_block<8>(dst + length - 8, src + length - 8);
+    } else if (length >= 4) {
+      copy_block<4>(dst, src);
+      copy_block<4>(dst + length - 4, src + length - 4);
+    } else {
+      copy_block<2>(dst, src);
+      copy_block<2>(dst + length - 2, src + length - 2);
+    }
+    return (pos + length) & kWindowMask;
+  }
   if (distance == 0) return (pos + length) & kWindowMask;
   const uint32_t from = (pos - distance) & kWindowMask;
   if (pos + length <= kWindowSize && from + length <= kWindowSize) {
