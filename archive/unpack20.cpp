@@ -252,8 +252,8 @@ inline uint32_t copy_blocks(uint8_t* dst, const uint8_t* src, uint32_t pos, uint
 
 // Copies length bytes from distance back to window_pos, as a byte-by-byte
 // copy through the masked window would: overlapping copies repeat the last
-// distance bytes, a distance of 0 or 2^20 leaves every byte as it is. Nothing
-// past the match is written: the window ahead holds the oldest history.
+// distance bytes, a distance of 0 or 2^20 leaves every byte as it is. No byte
+// past the match changes: the window ahead holds the oldest history.
 // Where neither the source nor the destination crosses the window's end, the
 // bytes go in blocks of N only where the source lies at least N bytes before
 // the destination, or wholly behind it: each load then lies before the bytes
@@ -275,8 +275,8 @@ inline uint32_t copy_bytes(uint8_t* window, uint32_t pos, uint32_t length, uint3
     std::memcpy(window + pos, &to, 16);
     return (pos + length) & kWindowMask;
   }
-  // Most matches: a source at least 8 bytes back without wrapping and at
-  // most 16 bytes, copied as two blocks that overlap in the middle.
+  // The other matches of 2 to 16 bytes from at least 8 back without
+  // wrapping: two blocks that overlap in the middle.
   if (distance >= 8 && distance <= pos && length - 2 <= 14 && pos + length <= kWindowSize) {
     uint8_t* dst = window + pos;
     const uint8_t* src = dst - distance;
