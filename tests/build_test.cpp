@@ -202,7 +202,7 @@ TEST(StubCheck, OnlyABareSetupStubIsTakenAsStub) {
   std::string dll = vxtest::stub_image();
   dll[0x57] = 0x20;  // the DLL bit
   std::string foreign = vxtest::stub_image();
-  foreign.replace(foreign.find(std::string("v\0x\0s", 5)), 1, "w");
+  foreign[foreign.find(std::string("v\0x\0s", 5))] = 'w';
   const struct {
     std::string bytes, fault;
   } cases[] = {{"root:x:0:0:root:/root:/bin/bash\n", "does not begin with MZ"},
@@ -448,8 +448,8 @@ TEST(Build, AddsTheStandardUninstallerWhenThePackageHasNone) {
   ASSERT_EQ(vxpack::run_extract(d.dir / "out" / "UnInst.exe", d.dir / "list", out, err), 0) << err.str();
   const Bytes list = vxtest::read_file(d.dir / "list" / "UNINST.LST");
   EXPECT_EQ(std::string(list.begin(), list.end()),
-            "ID=FOO\r\nGroup=Foo Tool\r\nExe=Foo.exe\r\nFile=FILE_ID.DIZ\r\nFile=Foo_FR.LNG\r\nFile=noise.bin\r\n"
-            "File=empty.dat\r\nFile=big.dat\r\nFile=Foo.exe\r\nFile=UnInst.exe\r\n");
+            "ID=FOO\r\nGroup=Foo Tool\r\nExe=Foo.exe\r\nFile=FILE_ID.DIZ\r\nFile=Foo_FR.LNG\r\nFile=Foo_IT.LNG\r\n"
+            "File=Foo.exe\r\nFile=Foo_FR.txt\r\nFile=UnInst.exe\r\n");
 }
 
 }  // namespace
