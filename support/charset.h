@@ -14,3 +14,9 @@ void append_ansi_as_wide(const char* text, WideChar* buffer, int capacity);
 void wide_to_ansi(const WideChar* text, char* buffer, int capacity);
 // True when every character of text has an exact ANSI code page form.
 bool wide_fits_ansi(const WideChar* text);
+
+// The platform's half (charset_posix.cpp, charset_win32.cpp): converts
+// text into room characters at most plus a terminator. Called by the two
+// conversions above with present text and room > 0.
+void convert_ansi_to_wide(const char* text, WideChar* buffer, int room);
+void convert_wide_to_ansi(const WideChar* text, char* buffer, int room);

@@ -29,28 +29,19 @@ int to_ansi(char16_t c) {
 
 }  // namespace
 
-int ansi_to_wide(const char* text, WideChar* buffer, int capacity) {
-  if (capacity <= 0 || buffer == nullptr) return 0;
-  buffer[0] = 0;
-  if (text == nullptr) return 0;
+void convert_ansi_to_wide(const char* text, WideChar* buffer, int room) {
   int i = 0;
-  for (; i < capacity - 1 && text[i] != 0; ++i) buffer[i] = to_wide(static_cast<uint8_t>(text[i]));
+  for (; i < room && text[i] != 0; ++i) buffer[i] = to_wide(static_cast<uint8_t>(text[i]));
   buffer[i] = 0;
-  buffer[capacity - 1] = 0;
-  return 0;
 }
 
-void wide_to_ansi(const WideChar* text, char* buffer, int capacity) {
-  if (capacity <= 0 || buffer == nullptr) return;
-  buffer[0] = 0;
-  if (text == nullptr) return;
+void convert_wide_to_ansi(const WideChar* text, char* buffer, int room) {
   int i = 0;
-  for (; i < capacity - 1 && text[i] != 0; ++i) {
+  for (; i < room && text[i] != 0; ++i) {
     const int b = to_ansi(text[i]);
     buffer[i] = static_cast<char>(b < 0 ? '?' : b);  // the system's default character
   }
   buffer[i] = 0;
-  buffer[capacity - 1] = 0;
 }
 
 bool wide_fits_ansi(const WideChar* text) {

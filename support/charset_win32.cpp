@@ -4,45 +4,30 @@
 
 #include "support/charset.h"
 
-int ansi_to_wide(const char* text, WideChar* buffer, int capacity) {
-  if (capacity <= 0 || buffer == nullptr) return 0;
-  buffer[0] = 0;
-  if (text == nullptr) return 0;
-  const int room = capacity - 1;
-  if (room > 0) {
-    // A text that does not fit fails the call as a whole; convert what fits.
-    int n = MultiByteToWideChar(CP_ACP, 0, text, -1, buffer, room);
-    if (n == 0 && GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
-      int bytes = 0;
-      while (text[bytes] != 0) ++bytes;
-      n = MultiByteToWideChar(CP_ACP, 0, text, bytes < room ? bytes : room, buffer, room);
-      if (n >= 0 && n < capacity) buffer[n] = 0;
-    }
+void convert_ansi_to_wide(const char* text, WideChar* buffer, int room) {
+  // A text that does not fit fails the call as a whole; convert what fits.
+  int n = MultiByteToWideChar(CP_ACP, 0, text, -1, buffer, room);
+  if (n == 0 && GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
+    int bytes = 0;
+    while (text[bytes] != 0) ++bytes;
+    n = MultiByteToWideChar(CP_ACP, 0, text, bytes < room ? bytes : room, buffer, room);
+    if (n >= 0 && n <= room) buffer[n] = 0;
   }
-  buffer[capacity - 1] = 0;
-  return 0;
 }
 
-void wide_to_ansi(const WideChar* text, char* buffer, int capacity) {
-  if (capacity <= 0 || buffer == nullptr) return;
-  buffer[0] = 0;
-  if (text == nullptr) return;
-  const int room = capacity - 1;
-  if (room > 0) {
-    int n = WideCharToMultiByte(CP_ACP, 0, text, -1, buffer, room, nullptr, nullptr);
-    if (n == 0 && GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
-      // Convert character by character until the room is used up.
-      int used = 0;
-      char one[8];
-      for (int i = 0; text[i] != 0; ++i) {
-        const int k = WideCharToMultiByte(CP_ACP, 0, text + i, 1, one, sizeof one, nullptr, nullptr);
-        if (k <= 0 || used + k > room) break;
-        for (int j = 0; j < k; ++j) buffer[used++] = one[j];
-      }
-      buffer[used] = 0;
+void convert_wide_to_ansi(const WideChar* text, char* buffer, int room) {
+  const int n = WideCharToMultiByte(CP_ACP, 0, text, -1, buffer, room, nullptr, nullptr);
+  if (n == 0 && GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
+    // Convert character by character until the room is used up.
+    int used = 0;
+    char one[8];
+    for (int i = 0; text[i] != 0; ++i) {
+      const int k = WideCharToMultiByte(CP_ACP, 0, text + i, 1, one, sizeof one, nullptr, nullptr);
+      if (k <= 0 || used + k > room) break;
+      for (int j = 0; j < k; ++j) buffer[used++] = one[j];
     }
+    buffer[used] = 0;
   }
-  buffer[capacity - 1] = 0;
 }
 
 bool wide_fits_ansi(const WideChar* text) {
