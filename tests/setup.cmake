@@ -51,21 +51,17 @@ foreach(stub vxstub vxuninst)
                    -P ${CMAKE_CURRENT_SOURCE_DIR}/check_stub.cmake)
 endforeach()
 
-# The standard uninstaller on installations laid out by the test.
-vx_add_test(uninst_test uninst_test.cpp LIBS vx_test_support vxpack_lib)
-target_compile_definitions(uninst_test PRIVATE VX_UNINSTALLER_PATH="$<TARGET_FILE:vxuninst>")
-add_dependencies(uninst_test vxuninst)
-
 # The installation on OK: files, registry, shortcuts, fallback and messages,
 # with the real dialog against packages the tests build.
 vx_add_test(setup_install_test setup_install_test.cpp ${VX_SETUP_RESOURCES} LIBS vx_setup_harness uuid)
 target_include_directories(setup_install_test PRIVATE ${PROJECT_SOURCE_DIR}/setup)
 
 # The sample Setup.exe installed as a process through setup_probe, then
-# removed by the standard UnInst.exe that vxpack added.
-vx_add_test(setup_e2e_install_test setup_e2e_install_test.cpp LIBS vx_setup_harness)
+# removed by the standard UnInst.exe that vxpack added; and that uninstaller
+# on a list laid out by the test.
+vx_add_test(setup_e2e_install_test setup_e2e_install_test.cpp LIBS vx_setup_harness vxpack_lib)
 target_compile_definitions(setup_e2e_install_test PRIVATE VX_PROBE_PATH="$<TARGET_FILE:setup_probe>"
-                           VX_SAMPLE_SETUP="${VX_SAMPLE_SETUP}")
+                           VX_SAMPLE_SETUP="${VX_SAMPLE_SETUP}" VX_UNINSTALLER_PATH="$<TARGET_FILE:vxuninst>")
 target_include_directories(setup_e2e_install_test PRIVATE ${PROJECT_BINARY_DIR}/examples)
-add_dependencies(setup_e2e_install_test setup_probe sample_setup)
+add_dependencies(setup_e2e_install_test setup_probe sample_setup vxuninst)
 set_tests_properties(setup_e2e_install_test PROPERTIES TIMEOUT 240)

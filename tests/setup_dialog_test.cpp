@@ -6,71 +6,37 @@
 
 #include <gtest/gtest.h>
 
-#include "setup/dialog.h"
 #include "setup/language_list.h"
 #include "setup/messages.h"
 #include "setup/resource.h"
 #include "tests/setup_harness.h"
 
-using vxtest::bytes_of;
-
 namespace {
 
 using namespace setup_test;
 
-const char kInf[] = "ID=FOO\r\nGroup=Foo Tool\r\nClass=VxTestNoSuchWindow\r\nExe=FooTool.exe\r\n";
-
-std::vector<PackageFile> sample_files(const char* inf = kInf) {
-  return {
-      {"FILE_ID.DIZ", bytes_of("Foo Tool Version 1.2 (beta)\r\nA sample.\r\n")},
-      {"Foo.inf", bytes_of(inf)},
-      {"Foo_US.LNG", bytes_of("[Strings]\r\nLanguage=American\r\n")},
-      {"Foo_DE.LNG", bytes_of("[Strings]\r\nLanguage=Deutsch (Deutschland)\r\n")},
-      {"Foo_FR.LNG", bytes_of("[Strings]\r\nLanguage=Fran\xE7" "ais\r\n")},
-      {"Lang\\Foo_IT.LNG", utf16_bytes(L"[Strings]\r\nLanguage=Italiano\r\n")},
-      {"Foo_DA.LNG", bytes_of("[Strings]\r\nLanguage=Dansk\r\n")},
-      {"Lang\\Foo_FR.LNG", bytes_of("[Strings]\r\nLanguage=Second French\r\n")},
-      {"Foo_XX.LNG", bytes_of("[Strings]\r\nNothing here\r\n")},
-      {"FooTool.exe", vxtest::random_bytes(70000, 3)},
-  };
-}
-
-// The packages here share the sample's ID (FOO). Its stored destination is
-// pointed at a folder that does not exist while a test runs, so that an
-// installation of the sample in the prefix does not turn the preset into an
-// update; the record is restored afterwards.
-class SetupDialog : public SetupFixture {
- protected:
-  void SetUp() override {
-    SetupFixture::SetUp();
-    saved_ = read_registry(HKEY_CURRENT_USER, kVendorKey, L"FOO");
-    write_registry(HKEY_CURRENT_USER, kVendorKey, L"FOO", (dir_ / "not installed").wstring());
-  }
-
-  void TearDown() override {
-    if (saved_ != L"<missing>") write_registry(HKEY_CURRENT_USER, kVendorKey, L"FOO", saved_);
-    else RegDeleteKeyValueW(HKEY_CURRENT_USER, kVendorKey, L"FOO");
-    SetupFixture::TearDown();
-  }
-
-  static constexpr const wchar_t* kVendorKey = L"Software\\Vantorix";
-  std::wstring saved_;
-};
+using SetupDialog = SetupFixture;
 
 TEST_F(SetupDialog, ShowsThePackage) {
-  use_language("US");
-  use_package(build_setup(dir_, "Setup.exe", sample_files()));
+  use_package(build_setup(dir_, "Setup.exe", package()));
   Harness h;
   h.script = [&](HWND dialog) {
-    EXPECT_EQ(window_text(dialog), L"Setup Foo Tool 1.2");
+    EXPECT_EQ(window_text(dialog), L"Setup VxTest Tool 1.2");
     const std::pair<int, const wchar_t*> texts[] = {
-        {IDC_TITLE, L"Foo Tool 1.2"}, {IDC_INSTALL, L"&OK"}, {IDC_CANCEL, L"Cancel"},
+        {IDC_TITLE, L"VxTest Tool 1.2"}, {IDC_INSTALL, L"&OK"}, {IDC_CANCEL, L"Cancel"},
         {IDC_DESTINATION_LABEL, L"Destination folder"}, {IDC_PROGRAM_GROUP, L"Put entry to Start Menu"},
         {IDC_DESKTOP_ICON, L"Create a Desktop icon"}, {IDC_QUICK_LAUNCH, L"Create a Quick Launch icon"},
         {IDC_STATUS, L""}};
     for (auto [id, text] : texts) EXPECT_EQ(window_text(GetDlgItem(dialog, id)), text) << id;
+    // A fresh destination checks the boxes; the quick-launch box only shows
+    // when that folder exists.
+    const bool quick_launch_exists = fs::exists(quick_launch());
+    EXPECT_EQ(IsWindowVisible(GetDlgItem(dialog, IDC_QUICK_LAUNCH)) != FALSE, quick_launch_exists);
+    for (int id : {IDC_PROGRAM_GROUP, IDC_DESKTOP_ICON}) EXPECT_EQ(IsDlgButtonChecked(dialog, id), 1u) << id;
+    EXPECT_EQ(IsDlgButtonChecked(dialog, IDC_QUICK_LAUNCH), quick_launch_exists ? 1u : 0u);
 
-    // Sorted by text; the first pack of a code wins; US and DE keep the UI texts.
+    // Sorted by text; the first pack of a code wins; US and DE keep the UI
+    // texts; a pack without a name is left out.
     const std::vector<Item> items = list_items(dialog);
     const std::vector<std::wstring> names = {L"Dansk", L"English", L"Fran\u00E7ais", L"German", L"Italiano"};
     const std::vector<LanguageCode> codes = {make_language_code('D', 'A'), kLanguageEnglish, kFR, kLanguageGerman, kIT};
@@ -81,7 +47,6 @@ TEST_F(SetupDialog, ShowsThePackage) {
       EXPECT_EQ(items[i].state, 2u) << "checked";
     }
     HWND list = GetDlgItem(dialog, IDC_LANGUAGES);
-    EXPECT_EQ(find_language_item(list, make_language_code('X', 'X')), -1);
     EXPECT_EQ(SendMessageW(list, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0), 0x424);
     wchar_t heading[64] = {};
     LVCOLUMNW column = {LVCF_TEXT};
@@ -108,16 +73,16 @@ TEST_F(SetupDialog, ShowsThePackage) {
   };
   EXPECT_EQ(run_dialog(h), 0);
   EXPECT_TRUE(h.boxes.empty());
-  EXPECT_STREQ(state_.ID, "FOO");
-  EXPECT_STREQ(state_.Group, "Foo Tool");
+  EXPECT_STREQ(state_.ID, "VXT");
+  EXPECT_STREQ(state_.Group, "VxTest Tool");
   EXPECT_STREQ(state_.Class, "VxTestNoSuchWindow");
-  EXPECT_STREQ(state_.Exe, "FooTool.exe");
-  EXPECT_STREQ(state_.base_name, L"Foo");
+  EXPECT_STREQ(state_.Exe, "VxMain.exe");
+  EXPECT_STREQ(state_.base_name, L"Vxt");
 }
 
 TEST_F(SetupDialog, LanguageMenuItsCommandsAndAnEmptyDestination) {
   use_language("DE");
-  use_package(build_setup(dir_, "Setup.exe", sample_files()));
+  use_package(build_setup(dir_, "Setup.exe", package()));
   Harness h;
   h.script = [&](HWND dialog) {
     SendMessageW(dialog, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(dialog), 0);
@@ -140,41 +105,29 @@ TEST_F(SetupDialog, LanguageMenuItsCommandsAndAnEmptyDestination) {
   };
   EXPECT_EQ(run_dialog(h), 0);
   EXPECT_TRUE(h.boxes.empty());
-  ASSERT_EQ(h.menus.size(), 1u);
-  EXPECT_EQ(h.menus[0].ids, (std::vector<UINT>{136, 137, 138}));
-  EXPECT_EQ(h.menus[0].texts,
-            (std::vector<std::wstring>{L"Alles &markieren", L"Markierung &aufheben", L"Markierung &umkehren"}));
+  EXPECT_EQ(h.menus, (std::vector<std::wstring>{
+                         L"136 Alles &markieren;137 Markierung &aufheben;138 Markierung &umkehren;"}));
 }
 
 TEST_F(SetupDialog, BrowserPreselectsTheParentOfANewFolder) {
-  use_language("US");
-  use_package(build_setup(dir_, "Setup.exe", sample_files()));
+  use_package(build_setup(dir_, "Setup.exe", package()));
   wchar_t windows[MAX_PATH];
   GetWindowsDirectoryW(windows, MAX_PATH);
-  const std::wstring missing = std::wstring(windows) + L"\\vx-not-created-yet";
-  const struct {
-    std::wstring field;   // text before browsing
-    int button;           // how the browser is left
-    std::wstring result;  // expected text after it
-  } steps[] = {{missing, IDOK, windows}, {missing, IDCANCEL, missing}};
-  for (const auto& step : steps) {
-    Harness h;
-    h.other_dialog = [&](HWND browser) { PostMessageW(browser, WM_COMMAND, step.button, 0); };
-    std::wstring after;
-    h.script = [&](HWND dialog) {
-      SetDlgItemTextW(dialog, IDC_DESTINATION, step.field.c_str());
-      click(dialog, IDC_BROWSE);
-      after = window_text(GetDlgItem(dialog, IDC_DESTINATION));
-      click(dialog, IDC_CANCEL);
-    };
-    EXPECT_EQ(run_dialog(h), 0);
-    EXPECT_EQ(lstrcmpiW(after.c_str(), step.result.c_str()), 0) << std::string(after.begin(), after.end());
-  }
+  Harness h;
+  h.other_dialog = [](HWND browser) { PostMessageW(browser, WM_COMMAND, IDOK, 0); };
+  std::wstring after;
+  h.script = [&](HWND dialog) {
+    SetDlgItemTextW(dialog, IDC_DESTINATION, (std::wstring(windows) + L"\\vx-not-created-yet").c_str());
+    click(dialog, IDC_BROWSE);
+    after = window_text(GetDlgItem(dialog, IDC_DESTINATION));
+    click(dialog, IDC_CANCEL);
+  };
+  EXPECT_EQ(run_dialog(h), 0);
+  EXPECT_EQ(lstrcmpiW(after.c_str(), windows), 0) << std::string(after.begin(), after.end());
 }
 
 // The boxes with text are seen in the other tests; these show none.
 TEST_F(SetupDialog, MessagesWithoutTextShowNoBox) {
-  use_language("US");
   Harness h;
   harness = &h;
   HHOOK cbt = SetWindowsHookExW(WH_CBT, cbt_hook, nullptr, GetCurrentThreadId());
@@ -191,7 +144,8 @@ TEST_F(SetupDialog, MessagesWithoutTextShowNoBox) {
   EXPECT_EQ(lstrlenW(short_text), 4) << "cut to capacity - 2 characters";
 }
 
-// Starts FooTool.exe and waits until its main window exists.
+// Starts FooTool.exe (its window class FooToolMain) and waits until its
+// main window exists.
 PROCESS_INFORMATION start_foo_tool() {
   STARTUPINFOW startup = {sizeof startup};
   PROCESS_INFORMATION process = {};
@@ -211,8 +165,7 @@ void end_process(PROCESS_INFORMATION& process) {
 TEST_F(SetupDialog, ClosesOtherProcessesCopiesOfTheGroupsClass) {
   // No Class key: the class is the Group, here the sample program's class. A
   // window of that class in the installer's own process stays.
-  use_language("US");
-  use_package(build_setup(dir_, "Setup.exe", sample_files("ID=FOO\r\nGroup=FooToolMain\r\nExe=FooTool.exe\r\n")));
+  use_package(build_setup(dir_, "Setup.exe", package("ID=VXT\r\nGroup=FooToolMain\r\nExe=VxMain.exe\r\n")));
   WNDCLASSW own_class = {};
   own_class.lpfnWndProc = DefWindowProcW;
   own_class.hInstance = GetModuleHandleW(nullptr);
@@ -228,6 +181,11 @@ TEST_F(SetupDialog, ClosesOtherProcessesCopiesOfTheGroupsClass) {
     click(dialog, IDC_CANCEL);
   };
   EXPECT_EQ(run_dialog(h), 0);
+  // A close request the thread may have posted to the own window after the
+  // dialog's loop ended is dispatched now.
+  Sleep(300);
+  MSG message;
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
   EXPECT_EQ(wait, WAIT_OBJECT_0) << "FooTool.exe was not closed";
   DWORD exit_code = 1;
   GetExitCodeProcess(foo.hProcess, &exit_code);
@@ -238,18 +196,21 @@ TEST_F(SetupDialog, ClosesOtherProcessesCopiesOfTheGroupsClass) {
   end_process(foo);
 }
 
-TEST_F(SetupDialog, DamagedPackageReportsBrokenFileAndClosesNothing) {
-  // The keys come before the damage, but nothing is installed, so the
-  // program the user is running stays open.
-  const fs::path damaged =
-      build_setup(dir_, "Damaged Setup.exe", sample_files("ID=FOO\r\nGroup=Foo\r\nClass=FooToolMain\r\n"), 9);
+TEST_F(SetupDialog, RefusedPackageReportsBrokenFileAndClosesNothing) {
+  // A damaged entry after the keys, the stub without any package, and an
+  // entry name the installer would never write: nothing is installed, so
+  // the program the user is running stays open.
+  std::vector<PackageFile> hostile = package("ID=VXT\r\nGroup=Foo\r\nClass=FooToolMain\r\n");
+  hostile.insert(hostile.begin() + 3, {"Data\\file.txt:stream", vxtest::bytes_of("hostile")});
   const fs::path bare = dir_ / "Bare.exe";
-  vxtest::write_file(bare, stub_bytes());  // the stub without any package
+  vxtest::write_file(bare, stub_bytes());
   PROCESS_INFORMATION foo = start_foo_tool();
-  const std::pair<fs::path, const char*> cases[] = {{damaged, "US"}, {bare, "DE"}};
+  const std::pair<fs::path, const char*> cases[] = {
+      {build_setup(dir_, "Damaged Setup.exe", package("ID=VXT\r\nGroup=Foo\r\nClass=FooToolMain\r\n"), 9), "US"},
+      {bare, "DE"},
+      {build_setup(dir_, "Hostile.exe", hostile), "US"}};
   for (const auto& [setup, language] : cases) {
-    reset_state();
-    use_language(language);
+    reset_state(language);
     use_package(setup);
     Harness h;
     bool shown = false;
@@ -260,7 +221,7 @@ TEST_F(SetupDialog, DamagedPackageReportsBrokenFileAndClosesNothing) {
     EXPECT_EQ(h.boxes[0].text, language[0] == 'U' ? L"Broken file, please download again."
                                                    : L"Die Datei ist besch\u00E4digt, bitte nochmal herunterladen!");
     EXPECT_EQ(h.boxes[0].caption, setup.filename().wstring());
-    EXPECT_TRUE(h.boxes[0].error_icon);
+    EXPECT_EQ(h.boxes[0].icon, static_cast<UINT>(MB_ICONERROR));
   }
   EXPECT_EQ(WaitForSingleObject(foo.hProcess, 1000), static_cast<DWORD>(WAIT_TIMEOUT));
   end_process(foo);

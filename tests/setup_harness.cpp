@@ -1,5 +1,5 @@
-// The setup tests' harness: hooks, timers, the modal run and the setup
-// executables built from the stub.
+// The setup tests' harness: hooks, timers, the modal run, the setup
+// executables built from the stub, and the Windows lookups.
 #include "tests/setup_harness.h"
 
 #include <commctrl.h>
@@ -12,6 +12,7 @@
 #include "setup/main.h"
 #include "setup/messages.h"
 #include "setup/resource.h"
+#include "setup/shortcuts.h"
 
 namespace setup_test {
 
@@ -28,9 +29,7 @@ void CALLBACK script_timer(HWND, UINT, UINT_PTR id, DWORD) {
 
 void CALLBACK watchdog_timer(HWND, UINT, UINT_PTR id, DWORD) {
   KillTimer(nullptr, id);
-  if (harness == nullptr) return;
-  harness->watchdog_fired = true;
-  if (harness->dialog != nullptr) EndDialog(harness->dialog, 99);
+  if (harness != nullptr && harness->dialog != nullptr) EndDialog(harness->dialog, 99);
 }
 
 // The popup menu arrives at its owner as WM_INITMENUPOPUP, already filled;
@@ -39,12 +38,11 @@ LRESULT CALLBACK send_hook(int code, WPARAM first, LPARAM second) {
   const CWPSTRUCT* call = reinterpret_cast<const CWPSTRUCT*>(second);
   if (code == HC_ACTION && harness != nullptr && call->message == WM_INITMENUPOPUP) {
     HMENU menu = reinterpret_cast<HMENU>(call->wParam);
-    MenuSeen seen;
+    std::wstring seen;
     for (int i = 0; i < GetMenuItemCount(menu); ++i) {
       wchar_t text[100] = {};
       GetMenuStringW(menu, i, text, 100, MF_BYPOSITION);
-      seen.ids.push_back(GetMenuItemID(menu, i));
-      seen.texts.push_back(text);
+      seen += std::to_wstring(GetMenuItemID(menu, i)) + L" " + text + L";";
     }
     harness->menus.push_back(seen);
     PostMessageW(call->hwnd, WM_CANCELMODE, 0, 0);
@@ -58,14 +56,17 @@ std::wstring class_of(HWND window) {
   return name;
 }
 
-// True when the box shows that system icon.
-bool has_icon(HWND box, LPCWSTR system_icon) {
+// The icon the message box shows, as its MB_ICON flag, of those the setup
+// program uses.
+UINT icon_of(HWND box) {
   for (HWND child = GetWindow(box, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
-    if (lstrcmpiW(class_of(child).c_str(), L"Static") == 0 && (GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
-      return reinterpret_cast<HICON>(SendMessageW(child, STM_GETICON, 0, 0)) == LoadIconW(nullptr, system_icon);
-    }
+    const bool icon_static = (GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON;
+    if (!icon_static || lstrcmpiW(class_of(child).c_str(), L"Static") != 0) continue;
+    const HICON icon = reinterpret_cast<HICON>(SendMessageW(child, STM_GETICON, 0, 0));
+    if (icon == LoadIconW(nullptr, IDI_HAND)) return MB_ICONERROR;
+    if (icon == LoadIconW(nullptr, IDI_ASTERISK)) return MB_ICONINFORMATION;
   }
-  return false;
+  return 0;
 }
 
 }  // namespace
@@ -77,26 +78,18 @@ std::wstring window_text(HWND window) {
 }
 
 LRESULT CALLBACK cbt_hook(int code, WPARAM first, LPARAM second) {
-  if (code == HCBT_ACTIVATE && harness != nullptr) {
-    HWND window = reinterpret_cast<HWND>(first);
-    if (class_of(window) == L"#32770") {
-      if (GetDlgItem(window, IDC_LANGUAGES) != nullptr) {
-        if (harness->dialog == nullptr) {
-          harness->dialog = window;
-          harness->script_timer = SetTimer(nullptr, 0, 30, script_timer);
-        }
-      } else if (GetDlgItem(window, 0xFFFF) != nullptr) {
-        Box box;
-        box.caption = window_text(window);
-        box.text = window_text(GetDlgItem(window, 0xFFFF));
-        box.error_icon = has_icon(window, IDI_HAND);
-        box.information_icon = has_icon(window, IDI_ASTERISK);
-        harness->boxes.push_back(box);
-        if (harness->on_box) harness->on_box(window);
-        PostMessageW(window, WM_COMMAND, IDOK, 0);
-      } else if (harness->other_dialog) {
-        harness->other_dialog(window);
+  HWND window = reinterpret_cast<HWND>(first);
+  if (code == HCBT_ACTIVATE && harness != nullptr && class_of(window) == L"#32770") {
+    if (GetDlgItem(window, IDC_LANGUAGES) != nullptr) {
+      if (harness->dialog == nullptr) {
+        harness->dialog = window;
+        harness->script_timer = SetTimer(nullptr, 0, 30, script_timer);
       }
+    } else if (GetDlgItem(window, 0xFFFF) != nullptr) {
+      harness->boxes.push_back({window_text(GetDlgItem(window, 0xFFFF)), window_text(window), icon_of(window)});
+      PostMessageW(window, WM_COMMAND, IDOK, 0);
+    } else if (harness->other_dialog) {
+      harness->other_dialog(window);
     }
   }
   return CallNextHookEx(nullptr, code, first, second);
@@ -118,15 +111,6 @@ INT_PTR run_dialog(Harness& h) {
 }
 
 void click(HWND dialog, int id) { SendMessageW(GetDlgItem(dialog, id), BM_CLICK, 0, 0); }
-
-Bytes utf16_bytes(const std::wstring& text) {
-  Bytes out = {0xFF, 0xFE};
-  for (wchar_t c : text) {
-    out.push_back(static_cast<uint8_t>(c));
-    out.push_back(static_cast<uint8_t>(c >> 8));
-  }
-  return out;
-}
 
 const Bytes& stub_bytes() {
   static const Bytes bytes = vxtest::read_file(VX_STUB_PATH);
@@ -154,15 +138,9 @@ fs::path build_setup(const vxtest::TempDir& dir, const std::string& exe, const s
 
 std::wstring read_registry(HKEY root, const wchar_t* key, const wchar_t* value) {
   wchar_t text[600] = {};
-  DWORD bytes = sizeof text - 2;
-  if (RegGetValueW(root, key, value, RRF_RT_ANY, nullptr, text, &bytes) != ERROR_SUCCESS) return L"<missing>";
-  return text;
-}
-
-DWORD read_registry_number(HKEY root, const wchar_t* key, const wchar_t* value) {
-  DWORD number = 0xFFFFFFFF, bytes = sizeof number;
-  RegGetValueW(root, key, value, RRF_RT_REG_DWORD, nullptr, &number, &bytes);
-  return number;
+  DWORD type = 0, bytes = sizeof text - 2;
+  if (RegGetValueW(root, key, value, RRF_RT_ANY, &type, text, &bytes) != ERROR_SUCCESS) return L"<missing>";
+  return type == REG_DWORD ? std::to_wstring(*reinterpret_cast<const DWORD*>(text)) : text;
 }
 
 void write_registry(HKEY root, const wchar_t* key, const wchar_t* value, const std::wstring& text) {
@@ -172,6 +150,12 @@ void write_registry(HKEY root, const wchar_t* key, const wchar_t* value, const s
 fs::path special(int csidl) {
   wchar_t path[MAX_PATH] = {};
   SHGetFolderPathW(nullptr, csidl, nullptr, 0, path);
+  return path;
+}
+
+fs::path quick_launch() {
+  wchar_t path[MAX_PATH] = {};
+  quick_launch_folder(path, MAX_PATH);
   return path;
 }
 
@@ -235,22 +219,64 @@ void check_language(HWND dialog, LanguageCode code, bool checked) {
   set_language_check(list, index, checked);
 }
 
+std::vector<PackageFile> package(const char* inf) {
+  using vxtest::bytes_of;
+  return {
+      {"FILE_ID.DIZ", bytes_of("VxTest Tool Version 1.2\r\n")},
+      {"Setup\\Vxt.inf", bytes_of(inf)},
+      {"Vxt_US.LNG", bytes_of("[S]\r\nLanguage=American\r\n")},
+      {"Vxt_DE.LNG", bytes_of("[S]\r\nLanguage=Deutsch\r\n")},
+      {"Lang\\Vxt_FR.LNG", bytes_of("[S]\r\nLanguage=Fran\xE7" "ais\r\n")},
+      {"Vxt_IT.LNG", bytes_of("[S]\r\nLanguage=Italiano\r\n")},
+      {"Docs\\Vxt_FR.txt", bytes_of("Bonjour")},
+      {"Docs\\Deep\\Vxt_FR.CHM", bytes_of("Aide")},
+      {"Vxt_DE.txt", bytes_of("Hallo")},
+      {"Vxt_IT.txt", bytes_of("Ciao")},
+      {"VxMain.exe", vxtest::random_bytes(50000, 7), 0x20, dos_time_from_parts(2021, 3, 4, 5, 6, 8)},
+      {"UnInst.exe", bytes_of("uninstaller")},
+      {"Docs\\ReadMe.txt", bytes_of("Read me."), 0x21},
+      {"Hidden.dat", bytes_of("h"), 0x22},
+      {"Vxt_DA.LNG", bytes_of("[S]\r\nLanguage=Dansk\r\n")},
+      {"Vxt_FR.LNG", bytes_of("[S]\r\nLanguage=Second French\r\n")},
+      {"Vxt_XX.LNG", bytes_of("[S]\r\nNothing here\r\n")},
+  };
+}
+
+namespace {
+
+void remove_traces() {
+  RegDeleteKeyValueW(HKEY_CURRENT_USER, kVendorKey, L"VXT");
+  RegDeleteKeyW(HKEY_LOCAL_MACHINE, kUninstallKey);
+  RegDeleteKeyW(HKEY_CURRENT_USER, kUninstallKey);
+  std::error_code ec;
+  const std::wstring link = std::wstring(kGroup) + L".lnk";
+  fs::remove(special(CSIDL_DESKTOPDIRECTORY) / link, ec);
+  fs::remove(quick_launch() / link, ec);
+  for (int csidl : {CSIDL_COMMON_PROGRAMS, CSIDL_PROGRAMS}) fs::remove_all(special(csidl) / kGroup, ec);
+}
+
+}  // namespace
+
 void SetupFixture::SetUpTestSuite() { OleInitialize(nullptr); }
 
 void SetupFixture::SetUp() {
+  remove_traces();
   setup_state = &state_;
   init_setup_state(GetModuleHandleW(nullptr));
+  use_language("US");
 }
 
 void SetupFixture::TearDown() {
   if (state_.title_font != nullptr) DeleteObject(state_.title_font);
   setup_state = nullptr;
+  remove_traces();
 }
 
-void SetupFixture::reset_state() {
-  SetupFixture::TearDown();
+void SetupFixture::reset_state(const char* language) {
+  if (state_.title_font != nullptr) DeleteObject(state_.title_font);
   state_ = SetupState{};
-  SetupFixture::SetUp();
+  init_setup_state(GetModuleHandleW(nullptr));
+  use_language(language);
 }
 
 void SetupFixture::use_language(const char* code) {

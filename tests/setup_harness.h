@@ -3,7 +3,7 @@
 // executables that each test builds from the stub and a crafted package. A
 // CBT hook finds the dialog, runs the test's script from a timer once it is
 // up, and records and dismisses every message box; a watchdog ends a dialog
-// that hangs.
+// that hangs. Also the Windows lookups the tests read their results with.
 #pragma once
 
 #include <windows.h>
@@ -33,25 +33,17 @@ struct PackageFile {
 
 struct Box {
   std::wstring text, caption;
-  bool error_icon = false;
-  bool information_icon = false;
-};
-
-struct MenuSeen {
-  std::vector<UINT> ids;
-  std::vector<std::wstring> texts;
+  UINT icon = 0;  // MB_ICONERROR or MB_ICONINFORMATION when it shows that icon
 };
 
 // What the hooks and timers of one dialog run share with the test.
 struct Harness {
   std::function<void(HWND)> script;            // runs once the dialog is shown
   std::function<void(HWND)> other_dialog;      // a dialog of neither kind (folder browser)
-  std::function<void(HWND)> on_box;            // called as a message box appears, before it is dismissed
   std::vector<Box> boxes;                      // message boxes, in order
-  std::vector<MenuSeen> menus;                 // popup menus, in order
+  std::vector<std::wstring> menus;             // popup menus, "ID text;" per item
   HWND dialog = nullptr;
   UINT_PTR script_timer = 0;
-  bool watchdog_fired = false;
 };
 
 // The harness of the dialog that runs now; nullptr between runs.
@@ -61,11 +53,10 @@ std::wstring window_text(HWND window);
 // The CBT hook that finds the dialog and records message boxes; tests that
 // show boxes outside a dialog install it themselves.
 LRESULT CALLBACK cbt_hook(int code, WPARAM first, LPARAM second);
-// Runs dialog 1000 modally under h; returns the dialog's result.
+// Runs dialog 1000 modally under h; returns the dialog's result (99 when
+// the watchdog ended it).
 INT_PTR run_dialog(Harness& h);
 void click(HWND dialog, int id);
-// The text as UTF-16 LE with a byte order mark.
-Bytes utf16_bytes(const std::wstring& text);
 // The stub's bytes (VX_STUB_PATH).
 const Bytes& stub_bytes();
 // Writes the stub with the files appended as a stored archive; damaged: the
@@ -73,12 +64,12 @@ const Bytes& stub_bytes();
 fs::path build_setup(const vxtest::TempDir& dir, const std::string& exe, const std::vector<PackageFile>& files,
                      int damaged = -1);
 
-// Windows lookups that the installation and uninstallation tests read their
-// results with; a registry value that cannot be read is "<missing>".
+// A registry value as text (a number in decimal); "<missing>" when it cannot
+// be read.
 std::wstring read_registry(HKEY root, const wchar_t* key, const wchar_t* value);
-DWORD read_registry_number(HKEY root, const wchar_t* key, const wchar_t* value);
 void write_registry(HKEY root, const wchar_t* key, const wchar_t* value, const std::wstring& text);
 fs::path special(int csidl);
+fs::path quick_launch();
 struct Link {
   std::wstring target, working;
 };
@@ -102,14 +93,26 @@ void check_language(HWND dialog, LanguageCode code, bool checked);
 inline constexpr LanguageCode kFR = make_language_code('F', 'R');
 inline constexpr LanguageCode kIT = make_language_code('I', 'T');
 
-// A fresh state record per test, in the UI language chosen.
+// The test package: ID VXT, Group "VxTest Tool", main program VxMain.exe
+// (entry 10), language packs US, DE, FR (in a folder, then a second one), IT,
+// DA and one without a name, texts in folders, an uninstaller, a read-only
+// and a hidden file. inf replaces the script's text.
+inline constexpr char kInf[] = "ID=VXT\r\nGroup=VxTest Tool\r\nClass=VxTestNoSuchWindow\r\nExe=VxMain.exe\r\n";
+inline constexpr wchar_t kGroup[] = L"VxTest Tool";
+inline constexpr wchar_t kVendorKey[] = L"Software\\Vantorix";
+inline constexpr wchar_t kUninstallKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VxTest Tool";
+std::vector<PackageFile> package(const char* inf = kInf);
+
+// A fresh state record per test, in the UI language chosen (US unless the
+// test picks another). What an installation of the test package leaves
+// outside its folder is removed before and after each test.
 class SetupFixture : public ::testing::Test {
  protected:
   static void SetUpTestSuite();
   void SetUp() override;
   void TearDown() override;
   // A new state record for one more dialog run within a test.
-  void reset_state();
+  void reset_state(const char* language = "US");
   void use_language(const char* code);
   void use_package(const fs::path& path);
 
