@@ -5,42 +5,27 @@
 // holds headers (a walk that does not move forward), a memory entry without
 // its terminating zero, an output file shorter than its entry's size, and a
 // result outside the documented codes.
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <vector>
 
 #include <unistd.h>
 
 #include "archive/extract.h"
+#include "tests/test_support.h"
 
 namespace {
 
-struct Paths {
-  std::string folder;
-  std::string archive;
-  std::string output;
-};
+namespace fs = std::filesystem;
 
-const Paths& paths() {
-  static const Paths p = [] {
-    const char* base = std::getenv("TMPDIR");
-    Paths q;
-    q.folder = std::string(base ? base : "/tmp") + "/vx-fuzz-" + std::to_string(getpid());
-    std::string command = "mkdir -p '" + q.folder + "'";
-    if (std::system(command.c_str()) != 0) std::abort();
-    q.archive = q.folder + "/input.rar";
-    q.output = q.folder + "/entry.out";
-    return q;
+// This process's folder, for the input and the one output file.
+const fs::path& folder() {
+  static const fs::path f = [] {
+    const fs::path p = fs::temp_directory_path() / ("vx-fuzz-" + std::to_string(getpid()));
+    fs::create_directories(p);
+    return p;
   }();
-  return p;
-}
-
-void to_wide(const std::string& s, WideChar* out) {
-  std::size_t i = 0;
-  for (; i < s.size() && i + 1 < kNameCapacity; ++i) out[i] = static_cast<WideChar>(static_cast<unsigned char>(s[i]));
-  out[i] = 0;
+  return f;
 }
 
 struct Run {
@@ -62,8 +47,8 @@ int32_t choose_sink(WideChar* name, const uint8_t* data, uint32_t size, void* us
     name[0] = 1;
     name[1] = 0;
   } else if (kind == 2 && size <= (4u << 20)) {
-    std::remove(paths().output.c_str());  // a label creates no file: no stale one stays
-    to_wide(paths().output, name);
+    fs::remove(folder() / "entry.out");  // a label creates no file: no stale one stays
+    copy_text(vxtest::wide(folder() / "entry.out").c_str(), name, kNameCapacity);
     run->file_size = size;
   } else {
     name[0] = 0;
@@ -90,29 +75,20 @@ void fold_sizes(std::vector<uint8_t>& bytes) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
-  const Paths& p = paths();
   std::vector<uint8_t> bytes(data, data + size);
   fold_sizes(bytes);
-  std::FILE* f = std::fopen(p.archive.c_str(), "wb");
-  if (f == nullptr) std::abort();
-  if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), f);
-  std::fclose(f);
-  WideChar path[kNameCapacity];
-  to_wide(p.archive, path);
+  vxtest::write_file(folder() / "input.rar", bytes);
   Run run{0, size > 0 ? data[size - 1] : 0u, 0};
-  const int result = extract_archive(path, choose_sink, &run);
+  const int result = extract_archive(vxtest::wide(folder() / "input.rar").c_str(), choose_sink, &run);
   if (result != kExtractOk && result != kExtractNoArchive && result != kExtractBadChecksum &&
       result != kExtractCannotCreate && result != kExtractNoReader)
     std::abort();
   // Each entry takes a header of 32 bytes or more, and the walk only moves forward.
   if (run.entry > size / 32 + 1) std::abort();
   // A file left behind belongs to an entry that passed: it holds all its bytes.
-  if (std::FILE* out = std::fopen(p.output.c_str(), "rb")) {
-    std::fseek(out, 0, SEEK_END);
-    const long written = std::ftell(out);
-    std::fclose(out);
-    if (written < static_cast<long>(run.file_size)) std::abort();
-  }
-  std::remove(p.output.c_str());
+  std::error_code missing;
+  const auto written = fs::file_size(folder() / "entry.out", missing);
+  if (!missing && written < run.file_size) std::abort();
+  fs::remove(folder() / "entry.out", missing);
   return 0;
 }

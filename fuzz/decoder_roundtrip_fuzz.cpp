@@ -16,13 +16,12 @@
 #include <unistd.h>
 
 #include "packer/pack20.h"
-#include "tests/decode_harness.h"
+#include "tests/test_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
-  static const std::string folder = [] {
-    const char* base = std::getenv("TMPDIR");
-    std::string f = std::string(base ? base : "/tmp") + "/vx-roundtripfuzz-" + std::to_string(getpid());
-    if (std::system(("mkdir -p '" + f + "'").c_str()) != 0) std::abort();
+  static const std::filesystem::path folder = [] {
+    const auto f = std::filesystem::temp_directory_path() / ("vx-roundtripfuzz-" + std::to_string(getpid()));
+    std::filesystem::create_directories(f);
     return f;
   }();
   if (size < 3) return 0;

@@ -2,5 +2,4 @@
 vx_add_test(support_test support_test.cpp LIBS vx_test_support)
 vx_add_test(headers_test headers_test.cpp LIBS vx_test_support)
 vx_add_test(extract_test extract_test.cpp LIBS vx_test_support)
-target_compile_definitions(extract_test PRIVATE VX_FUZZ_FINDINGS="${PROJECT_SOURCE_DIR}/fuzz/regressions/archives")
 vx_add_test(vxpack_read_test vxpack_read_test.cpp LIBS vxpack_lib vx_test_support)

@@ -1,27 +1,24 @@
-// Helpers shared by the tests.
+// Helpers shared by the tests and the fuzz seed generator.
 #include "tests/test_support.h"
 
-#include <gtest/gtest.h>
-
 #include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
+
+#include "archive/checksum.h"
+#include "archive/unpack20.h"
 
 namespace vxtest {
 
 TempDir::TempDir() {
   static std::atomic<int> counter{0};
-  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  std::string name = info ? std::string(info->test_suite_name()) + "." + info->name() : "vxtest";
-  for (char& c : name) {
-    if (c == '/' || c == '\\') c = '_';
-  }
-  path_ = std::filesystem::temp_directory_path() /
-          ("vx-" + name + "-" + std::to_string(counter++) + "-" +
-           std::to_string(std::hash<std::string>{}(std::filesystem::current_path().string()) & 0xFFFF));
-  std::error_code ec;
-  std::filesystem::remove_all(path_, ec);
-  std::filesystem::create_directories(path_);
+  const auto stamp = std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
+  // create_directory is false for a name that exists: another run's folder.
+  do {
+    path_ = std::filesystem::temp_directory_path() / ("vx-test-" + stamp + "-" + std::to_string(counter++));
+  } while (!std::filesystem::create_directory(path_));
 }
 
 TempDir::~TempDir() {
@@ -87,6 +84,97 @@ Bytes text_like_bytes(std::size_t n, uint32_t seed) {
     for (; *w && out.size() < n; ++w) out.push_back(static_cast<uint8_t>(*w));
   }
   return out;
+}
+
+Archive& Archive::packed(Packer* p, EntrySpec e, const Bytes& data, bool solid, int64_t unp_size) {
+  Bytes out;
+  bool continued = false;
+  pack_entry(p, data.data(), static_cast<uint32_t>(data.size()), solid, &out, &continued);
+  if (continued) e.head_flags |= kFlagSolid;
+  e.method = pack_method(1);
+  e.unp_size = unp_size < 0 ? static_cast<uint32_t>(data.size()) : static_cast<uint32_t>(unp_size);
+  e.file_crc = entry_checksum(w.form, data.data(), data.size());
+  add_entry(&w, e, out.data(), static_cast<uint32_t>(out.size()));
+  return *this;
+}
+
+EntrySpec entry_header(const std::string& name, uint32_t attr, uint16_t flags) {
+  EntrySpec e;
+  e.name = name;
+  e.file_attr = attr;
+  e.head_flags = flags;
+  return e;
+}
+
+std::string stub_image(const std::string& section_payload) {
+  const auto utf16 = [](const std::string& s) {
+    std::string out;
+    for (char c : s) out += std::string{c, '\0'};
+    return out + std::string(2, '\0');
+  };
+  std::string data = utf16("ProductName") + utf16("vxsetup") + utf16("FileDescription") + std::string(2, '\0') +
+                     utf16("Setup") + section_payload;
+  data.resize((data.size() + 511) / 512 * 512, '\0');
+  std::string image(0x200, '\0');
+  const auto put = [&](std::size_t at, uint32_t v, int n) {
+    for (int i = 0; i < n; ++i) image[at + i] = static_cast<char>(v >> (8 * i));
+  };
+  image.replace(0, 2, "MZ");
+  put(0x3C, 0x40, 4);
+  image.replace(0x40, 4, std::string("PE\0\0", 4));
+  put(0x44, 0x8664, 2);                                   // machine: x86-64
+  put(0x46, 1, 2);                                        // one section
+  put(0x56, 0x22, 2);                                     // an executable image
+  put(0x58 + 16, static_cast<uint32_t>(data.size()), 4);  // its raw data: size
+  put(0x58 + 20, 0x200, 4);                               // and place
+  return image + data;
+}
+
+DecodePass::DecodePass(const std::filesystem::path& folder) : path_(folder / "packed.bin") {
+  record_ = alloc_zeroed(sizeof(ArchiveReader));
+  window_ = alloc_zeroed(kWindowSize);
+  reader_ = reinterpret_cast<ArchiveReader*>(record_.data);
+  for (int k = 0; k < kMaxChannels; ++k) reader_->decoder.channel_tables[k] = &reader_->decoder.channel_slots[k];
+  reader_->archive_format = kFormatMarked;
+  init_crc_table(reader_);
+}
+
+DecodePass::~DecodePass() {
+  release(&window_);
+  release(&record_);
+  std::error_code ignored;
+  std::filesystem::remove(path_, ignored);
+}
+
+EntryResult DecodePass::decode(const std::vector<uint8_t>& packed, uint32_t unpacked_size, bool solid) {
+  EntryResult result{{}, 0, 0, 0};
+  std::FILE* f = std::fopen(path_.string().c_str(), "w+b");
+  if (f == nullptr) return result;
+  if (!packed.empty()) std::fwrite(packed.data(), 1, packed.size(), f);
+  std::fflush(f);
+  std::fseek(f, 0, SEEK_SET);
+
+  ByteBuffer sink;
+  byte_buffer_init(&sink);
+  ArchiveReader* r = reader_;
+  r->archive_file = f;
+  r->packed_source = f;
+  r->memory_sink = &sink;
+  r->data_checksum = 0xFFFFFFFFu;
+  r->packed_left = static_cast<uint32_t>(packed.size());
+  r->unpacked_left = static_cast<int32_t>(unpacked_size);
+  decompress_entry(r, window_.data, solid ? 1 : 0);
+
+  if (sink.data.data != nullptr) result.output.assign(sink.data.data, sink.data.data + sink.size);
+  result.packed_left = r->packed_left;
+  result.unpacked_left = r->unpacked_left;
+  result.pieces = sink.append_count;  // every call appends, an empty one too
+  byte_buffer_reset(&sink);
+  r->memory_sink = nullptr;
+  r->archive_file = nullptr;
+  r->packed_source = nullptr;
+  std::fclose(f);
+  return result;
 }
 
 }  // namespace vxtest

@@ -1,5 +1,7 @@
-// Helpers shared by the tests: a private temporary folder per test, whole-file
-// reads and writes, and UTF-16 strings for the library's wide buffers.
+// Helpers shared by the tests and the fuzz seed generator: a private temporary
+// folder, whole-file reads and writes, UTF-16 strings for the library's wide
+// buffers, generated data, archives built with the writer, a stand-in for
+// the setup stub, and a decode pass run the way the extraction driver runs it.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "archive/memory.h"
+#include "archive/reader.h"
+#include "packer/pack20.h"
+#include "packer/writer.h"
 #include "support/text.h"
 
 namespace vxtest {
@@ -41,5 +47,62 @@ std::string narrow(const WideChar* text);
 Bytes random_bytes(std::size_t n, uint32_t seed);
 // Text-like bytes with plenty of repeats, for compressible data.
 Bytes text_like_bytes(std::size_t n, uint32_t seed);
+
+EntrySpec entry_header(const std::string& name, uint32_t attr = kAttrArchive, uint16_t flags = 0);
+
+// An archive written entry by entry, behind image bytes of 0x90 (no 'R').
+struct Archive {
+  ArchiveWriter w;
+  explicit Archive(ArchiveForm form = ArchiveForm::kMarked, std::size_t image = 0, uint16_t main_flags = 0) {
+    w.bytes.assign(image, 0x90);
+    begin_archive(&w, form, main_flags);
+  }
+  Archive& stored(const std::string& name, const std::string& text, EntrySpec e = {}) {
+    e.name = name;
+    add_stored_entry(&w, e, reinterpret_cast<const uint8_t*>(text.data()), static_cast<uint32_t>(text.size()));
+    return *this;
+  }
+  // A compressed entry of data with its checksum, whose header claims
+  // unp_size bytes (default: the size of data).
+  Archive& packed(Packer* p, EntrySpec e, const Bytes& data, bool solid, int64_t unp_size = -1);
+  Bytes finish() {  // the end blocks, then the bytes
+    end_archive(&w);
+    return w.bytes;
+  }
+  std::filesystem::path save(const TempDir& dir, const std::string& file = "a.rar") {
+    write_file(dir / file, finish());
+    return dir / file;
+  }
+};
+
+// A small PE image with one section whose raw data ends the file and holds
+// the version strings vxpack looks for, plus section_payload.
+std::string stub_image(const std::string& section_payload = {});
+
+struct EntryResult {
+  Bytes output;           // every byte handed to write_unpacked, in order
+  uint32_t packed_left;   // packed bytes the decoder did not read
+  int32_t unpacked_left;  // negative after every decode
+  int32_t pieces;         // calls of write_unpacked, empty ones included
+};
+
+// One zero-filled ArchiveReader and one window for a chain of entries: packed
+// bytes are served from a file in folder through read_packed, decoded bytes
+// collected from write_unpacked.
+class DecodePass {
+ public:
+  explicit DecodePass(const std::filesystem::path& folder);
+  ~DecodePass();
+  DecodePass(const DecodePass&) = delete;
+  DecodePass& operator=(const DecodePass&) = delete;
+  EntryResult decode(const Bytes& packed, uint32_t unpacked_size, bool solid);
+  const DecoderState& state() const { return reader_->decoder; }
+
+ private:
+  std::filesystem::path path_;
+  OwnedBlock record_;
+  OwnedBlock window_;
+  ArchiveReader* reader_;
+};
 
 }  // namespace vxtest
