@@ -18,7 +18,8 @@ library that holds it and the binaries that link it; only the test binaries
 that link the mutated code run, fastest first, each stopping at its first
 failure and bounded by a timeout. Outcomes: killed (with the test that failed,
 or "timeout"/"crash" and the binary), survived, no-build (the mutant did not
-compile).
+compile). With --all-tests every test runs on every mutant, and
+`report --tests` then shows, per test, the mutants that no other test kills.
 """
 import argparse
 import collections
@@ -291,7 +292,7 @@ def dependent_tests(graph, source):
 FAILED_RE = re.compile(r"^\[  FAILED  \] (\S+)", re.M)
 
 
-def run_mutant(worker, mutant, baseline, build_timeout):
+def run_mutant(worker, mutant, baseline, build_timeout, all_tests=False):
     worker.apply(mutant)
     source = os.path.join(worker.src, mutant["file"])
     tests = dependent_tests(worker.graph, source)
@@ -301,8 +302,9 @@ def run_mutant(worker, mutant, baseline, build_timeout):
         return result
     started = time.time()
     result["outcome"] = "survived"
+    killers = []  # with all_tests: every test that failed
     # Each test binary is linked just before it runs: once one fails, the
-    # others are never linked.
+    # others are never linked (unless every test is to run).
     for test in sorted(tests, key=lambda t: baseline.get(t, 0)):
         try:
             built = subprocess.run(["ninja", "-C", worker.build, "-j%d" % worker.cores, test],
@@ -311,25 +313,29 @@ def run_mutant(worker, mutant, baseline, build_timeout):
             built = False
         if not built:
             result["outcome"] = "no-build"
+            killers = []
             break
         binary = os.path.join(worker.build, test)
         limit = 10 + 5 * baseline.get(test, 10)
+        flags = ["--gtest_brief=1"] if all_tests else ["--gtest_fail_fast", "--gtest_brief=1"]
         try:
-            run = subprocess.run([binary, "--gtest_fail_fast", "--gtest_brief=1"], capture_output=True,
+            run = subprocess.run([binary] + flags, capture_output=True,
                                  text=True, errors="replace", timeout=limit, cwd=os.path.dirname(binary))
         except subprocess.TimeoutExpired:
-            result.update(outcome="killed", by="timeout in " + os.path.basename(test))
-            break
-        if run.returncode != 0:
-            failed = FAILED_RE.search(run.stdout)
-            if failed:
-                by = failed.group(1)
-            elif run.returncode < 0:
-                by = "crash (signal %d) in %s" % (-run.returncode, os.path.basename(test))
-            else:
-                by = "exit %d in %s" % (run.returncode, os.path.basename(test))
-            result.update(outcome="killed", by=by)
-            break
+            by = ["timeout in " + os.path.basename(test)]
+        else:
+            by = FAILED_RE.findall(run.stdout)
+            if run.returncode < 0:
+                by.append("crash (signal %d) in %s" % (-run.returncode, os.path.basename(test)))
+            elif run.returncode != 0 and not by:
+                by.append("exit %d in %s" % (run.returncode, os.path.basename(test)))
+        if by:
+            result.update(outcome="killed", by=by[0] if not killers else result["by"])
+            killers += by
+            if not all_tests:
+                break
+    if all_tests and result["outcome"] == "killed":
+        result["killers"] = sorted(set(killers))
     result["seconds"] = round(time.time() - started, 1)
     return result
 
@@ -359,9 +365,9 @@ def timed_baseline(worker, tree):
     return times
 
 
-def work(worker, mutants, baseline, results_path, build_timeout, lock):
+def work(worker, mutants, baseline, results_path, build_timeout, lock, all_tests):
     for mutant in mutants:
-        result = run_mutant(worker, mutant, baseline, build_timeout)
+        result = run_mutant(worker, mutant, baseline, build_timeout, all_tests)
         with lock:
             with open(results_path, "a") as f:
                 f.write(json.dumps(result) + "\n")
@@ -399,11 +405,11 @@ def command_run(args):
     baseline = timed_baseline(workers[0], tree)
     lock = threading.Lock()
     with concurrent.futures.ThreadPoolExecutor(args.jobs) as pool:
-        futures = [pool.submit(work, w, q, baseline, args.results, args.build_timeout, lock)
+        futures = [pool.submit(work, w, q, baseline, args.results, args.build_timeout, lock, args.all_tests)
                    for w, q in zip(workers, queues) if q]
         for f in futures:
             f.result()
-    command_report(argparse.Namespace(results=args.results, survivors=False))
+    command_report(argparse.Namespace(results=args.results, survivors=False, tests=False))
 
 
 def command_report(args):
@@ -430,6 +436,19 @@ def command_report(args):
     killers = collections.Counter(r["by"].split(".")[0] if "." in r["by"] else r["by"]
                                   for r in results.values() if r.get("by"))
     print("killed by (suite): " + ", ".join("%s %d" % kv for kv in killers.most_common()))
+    if args.tests:
+        # Which tests kill which mutants, from a run with --all-tests: a test
+        # that kills no mutant alone adds nothing the others do not catch
+        # (among these mutants).
+        kills, alone = collections.Counter(), collections.Counter()
+        for r in results.values():
+            for k in r.get("killers", []):
+                kills[k] += 1
+            if len(r.get("killers", [])) == 1:
+                alone[r["killers"][0]] += 1
+        print("%-70s %6s %6s" % ("test", "kills", "alone"))
+        for test, n in sorted(kills.items(), key=lambda kv: (alone[kv[0]], kv[1])):
+            print("%-70s %6d %6d" % (test, n, alone[test]))
     if args.survivors:
         for r in sorted(results.values(), key=lambda r: (r["file"], r["line"])):
             if r["outcome"] == "survived":
@@ -462,9 +481,13 @@ def main():
     run.add_argument("--jobs", type=int, default=2)
     run.add_argument("--build-type", default="Release")
     run.add_argument("--build-timeout", type=int, default=600)
+    run.add_argument("--all-tests", action="store_true",
+                     help="run every test on each mutant (not only up to the first failure) and record each killer")
     report = sub.add_parser("report")
     report.add_argument("results")
     report.add_argument("--survivors", action="store_true", help="also list every surviving mutant")
+    report.add_argument("--tests", action="store_true",
+                        help="per test: the mutants it kills and those it alone kills (runs with --all-tests)")
     args = parser.parse_args()
     {"run": command_run, "report": command_report, "list": command_list}[args.command](args)
 
