@@ -330,7 +330,8 @@ def run_mutant(worker, mutant, baseline, build_timeout, all_tests=False):
             elif run.returncode != 0 and not by:
                 by.append("exit %d in %s" % (run.returncode, os.path.basename(test)))
         if by:
-            result.update(outcome="killed", by=by[0] if not killers else result["by"])
+            if not killers:  # the first test that failed
+                result.update(outcome="killed", by=by[0])
             killers += by
             if not all_tests:
                 break
