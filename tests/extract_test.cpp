@@ -1,8 +1,11 @@
-// The extraction driver: the callback protocol, the sinks, checksum and size
-// tests, times and attributes, ByteBuffer's growth; and the property that no
-// cut and no changed byte of a written archive passes as sound.
+// The archive reader: locating the archive, checksums, the block walk (other
+// block types, names, attributes, where it ends or finds damage), the
+// extraction driver's callback protocol, sinks and entry tests, the memory
+// sink's growth; and the property that no cut and no changed byte of a
+// written archive passes as sound.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <ctime>
 
 #ifndef _WIN32
@@ -12,7 +15,7 @@
 
 #include "archive/checksum.h"
 #include "archive/extract.h"
-#include "packer/pack20_codes.h"
+#include "support/files.h"
 #include "tests/test_support.h"
 
 using vxtest::Archive;
@@ -20,6 +23,43 @@ using vxtest::Bytes;
 using vxtest::entry_header;
 
 namespace {
+
+// A reader opened on bytes written to a file, released at the end.
+class OpenReader {
+ public:
+  explicit OpenReader(const Bytes& bytes) {
+    vxtest::write_file(dir_ / "a.rar", bytes);
+    block_ = alloc_zeroed(sizeof(ArchiveReader));
+    r = reinterpret_cast<ArchiveReader*>(block_.data);
+    init_crc_table(r);
+    r->archive_file = open_archive_file(vxtest::wide(dir_ / "a.rar").c_str(), 1);
+  }
+  ~OpenReader() {
+    close_stream(r->archive_file);
+    release(&block_);
+  }
+  // Names of the entries the walk yields; "!" for damage.
+  std::vector<std::string> walk() {
+    std::vector<std::string> seen;
+    if (begin_walk(r) != 0) seen.push_back("!");
+    int n;
+    while ((n = next_entry(r)) > 0) seen.push_back(r->entry_name);
+    if (n < 0) seen.push_back("!");
+    return seen;
+  }
+  ArchiveReader* r;
+
+ private:
+  vxtest::TempDir dir_;
+  OwnedBlock block_;
+};
+
+Bytes archive_with(const std::vector<std::string>& names, std::size_t image = 0,
+                   ArchiveForm form = ArchiveForm::kMarked, uint16_t flags = 0) {
+  Archive a(form, image, flags);
+  for (const auto& n : names) a.stored(n, n.substr(0, 1));
+  return a.finish();
+}
 
 // Takes every entry into memory (or drops it, or writes it into folder) and
 // records what the callback saw.
@@ -45,75 +85,202 @@ int32_t record(WideChar* name, const uint8_t* data, uint32_t size, void* user) {
   return 0;
 }
 
+int run(const std::filesystem::path& archive, Recorder* rec) {
+  return extract_archive(vxtest::wide(archive).c_str(), record, rec);
+}
+
 struct PackerOwner {
   Packer* p = create_packer(1);
   ~PackerOwner() { destroy_packer(p); }
 };
 
-// The packed stream of five literals "hello" and symbol 256, whose code is all
-// zero bits: once the input is exhausted the decoder idles out after 5 bytes.
-Bytes idling_stream() {
-  const std::string text = "hello";
-  uint32_t freq[kTableLengths] = {};
-  for (const char c : text) freq[static_cast<uint8_t>(c)] += 1;
-  freq[256] = 100;
-  pack20::BlockCode code{};
-  pack20::build_code_lengths(freq, kMainSymbols, 15, code.lengths);
-  pack20::finish_block_code(&code);
-  Bytes out;
-  pack20::BitWriter bits{&out};
-  const uint8_t previous[kTableLengths] = {};
-  pack20::write_table(&bits, code.lengths, previous);
-  for (const char c : text) bits.put(code.codes[static_cast<uint8_t>(c)], code.lengths[static_cast<uint8_t>(c)]);
-  bits.put(code.codes[256], code.lengths[256]);
-  bits.finish();
-  return out;
+TEST(FindArchive, Locations) {
+  Bytes decoys(4000, 0x90);
+  std::memcpy(&decoys[100], kMarker, 7);  // its main header type byte is not 0x73
+  decoys[109] = 0x74;
+  std::memcpy(&decoys[300], kOldSignature, 4);  // no "RSFX" at offsets 28..31
+  const Bytes tail = archive_with({"x"});
+  decoys.insert(decoys.end(), tail.begin(), tail.end());
+  Bytes cut = archive_with({});
+  cut.resize(7 + 10);
+  const Bytes scan_cut = archive_with({}, 100), old_cut = archive_with({}, 600, ArchiveForm::kOld);
+  struct Case {
+    const char* what;
+    Bytes bytes;
+    int32_t location, offset;
+    uint32_t format;
+  } cases[] = {
+      {"plain", archive_with({"x"}), kLocationPlain, 0, kFormatMarked},
+      {"volume", archive_with({"x"}, 0, ArchiveForm::kMarked, kMainVolume), kLocationVolume, 0, kFormatMarked},
+      {"last offset the scan sees", archive_with({"x"}, 249996), kLocationAppended, 249996, kFormatMarked},
+      {"beyond the scan", archive_with({"x"}, 249997), kLocationNone, 0, kFormatMarked},
+      {"old signature form", archive_with({"x"}, 600, ArchiveForm::kOld), kLocationAppended, 600, kFormatOld},
+      {"decoys first", decoys, kLocationAppended, 4000, kFormatMarked},
+      {"six bytes", Bytes(kMarker, kMarker + 6), kLocationNone, 0, kFormatNone},
+      {"main header cut short", cut, kLocationNone, 0, kFormatMarked},
+      {"main header behind an image cut short", Bytes(scan_cut.begin(), scan_cut.begin() + 117), kLocationNone, 0,
+       kFormatMarked},
+      {"old form main header cut short", Bytes(old_cut.begin(), old_cut.begin() + 610), kLocationNone, 0, kFormatOld},
+  };
+  for (const Case& c : cases) {
+    OpenReader o(c.bytes);
+    EXPECT_EQ(find_archive(o.r), c.location) << c.what;
+    if (c.location == kLocationNone) continue;
+    EXPECT_EQ(o.r->archive_offset, c.offset) << c.what;
+    EXPECT_EQ(o.r->archive_format, c.format) << c.what;
+    EXPECT_EQ(o.walk(), std::vector<std::string>{"x"}) << c.what;
+  }
 }
 
-int run(const std::filesystem::path& archive, Recorder* rec) {
-  return extract_archive(vxtest::wide(archive).c_str(), record, rec);
+TEST(Checksums, KnownValues) {
+  const uint8_t digits[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
+  EXPECT_EQ(entry_checksum(ArchiveForm::kMarked, digits, 9), 0xCBF43926u);
+  const uint8_t abc[] = {'a', 'b', 'c'};
+  EXPECT_EQ(checksum16_update(0x10000, abc, 3), 0x0556u);  // continues from the low 16 bits
+  // Long runs (folded 64 bytes a step where the processor can) equal the
+  // bit-by-bit definition at any alignment and tail length.
+  const Bytes data = vxtest::random_bytes(70000, 3);
+  OpenReader o({});
+  for (uint32_t n : {255u, 256u, 319u, 4111u, 65599u}) {
+    for (uint32_t at : {0u, 1u, 7u}) {
+      uint32_t crc = 0x12345678u;
+      for (uint32_t i = 0; i < n; ++i) {
+        crc ^= data[at + i];
+        for (int k = 0; k < 8; ++k) crc = crc & 1 ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
+      }
+      EXPECT_EQ(crc32_update(o.r, 0x12345678u, data.data() + at, n), crc) << n << " at " << at;
+    }
+  }
 }
 
-TEST(ExtractCallback, SinksStopsDirectoriesAndLabels) {
+TEST(ReadBlock, OtherBlocksSubBlocksNamesAndAttributes) {
+  Archive a;
+  ArchiveWriter& w = a.w;
+  EntrySpec other_host = entry_header("a/b\\c", kAttrReadOnly, kFlagDirectoryMask);
+  other_host.host_os = 5;
+  add_entry(&w, other_host, nullptr, 0);
+  a.stored("first", "1");
+  add_raw_block(&w, 0x75, 0, {1, 2, 3});          // unknown type with a plain body
+  add_raw_block(&w, 0x79, 0x8000, {5, 0, 0, 0});  // 5 data bytes behind the header
+  w.bytes.insert(w.bytes.end(), 5, 0xEE);
+  const std::size_t sub_at = w.bytes.size();
+  add_raw_block(&w, kBlockSub, 0, {9, 9});
+  EntrySpec unix_host = entry_header("", 0x81A5);
+  unix_host.host_os = 3;
+  a.stored("second/inner\\" + std::string(300, 'n'), "1", unix_host);
+
+  OpenReader o(a.finish());
+  ASSERT_EQ(find_archive(o.r), kLocationPlain);
+  // Name, host and attributes as the walk gives them: unknown hosts become
+  // MS-DOS, other hosts' attributes plain files, '/' becomes '\'.
+  std::vector<std::string> seen;
+  ASSERT_EQ(begin_walk(o.r), 0);
+  while (next_entry(o.r) > 0) {
+    seen.push_back(std::string(o.r->entry_name) + " " + std::to_string(o.r->entry.host_os) + " " +
+                   std::to_string(o.r->entry.file_attr));
+  }
+  EXPECT_EQ(seen, (std::vector<std::string>{"a\\b\\c 0 16", "first 2 32",
+                                            "second\\inner\\" + std::string(246, 'n') + " 3 32"}));
+  EXPECT_EQ(o.r->entry.name_size, kMaxNameBytes);
+  EXPECT_FALSE(o.r->entry_header_damaged);  // the checksum covers the whole name
+
+  // Asked to stop at sub-blocks, the walk reports one with the previous entry kept.
+  std::fseek(o.r->archive_file, static_cast<long>(sub_at), SEEK_SET);
+  EXPECT_GT(read_block(o.r, 0x8000 | kBlockFile), 0);
+  EXPECT_EQ(o.r->block.head_type, kBlockSub);
+  EXPECT_EQ(o.r->entry.head_type, kBlockFile);
+  EXPECT_EQ(std::ftell(o.r->archive_file), static_cast<long>(sub_at));
+  EXPECT_EQ(o.r->next_block, static_cast<int32_t>(sub_at + 9));
+}
+
+// Where the walk ends, and where it finds damage, with and without the end
+// mark (damage to a marked archive is also the property test's).
+TEST(ReadBlock, EndAndDamage) {
+  const Bytes old = archive_with({"a", "b"}, 0, ArchiveForm::kOld);
+  const std::size_t second = 32 + 13 + 33 + 1;  // behind the main header and entry "a"
+  auto patched = [](Bytes b, std::size_t at, std::vector<uint8_t> v) {
+    return std::copy(v.begin(), v.end(), b.begin() + static_cast<long>(at)), b;
+  };
+  auto cut = [](Bytes b, std::size_t size) { return b.resize(size), b; };
+  Bytes signed_later = archive_with({"a", "b"});  // a code signature appended behind the end blocks
+  const Bytes signature = vxtest::random_bytes(300, 1);
+  signed_later.insert(signed_later.end(), signature.begin(), signature.end());
+  Archive unsummed;  // an end block without the archive checksum, as written before it
+  add_raw_block(&unsummed.w, kBlockEnd, 0x4000, {});
+  unsummed.w.bytes.insert(unsummed.w.bytes.end(), 7, 0);
+  const std::vector<std::string> both{"a", "b"}, first{"a"}, damaged{"a", "!"};
+  struct Case {
+    const char* what;
+    Bytes bytes;
+    std::vector<std::string> seen;
+  } cases[] = {
+      {"marked, signed later", signed_later, both},
+      {"marked, no archive checksum", unsummed.w.bytes, {}},
+      {"old form, whole", old, both},
+      {"old form, cut at a block boundary", cut(old, second), first},
+      {"old form, head_size below 7", patched(old, second + 5, {6, 0}), first},
+      {"old form, main head_size below 13", patched(old, 32 + 5, {12, 0}), {"!", "a", "b"}},
+      {"old form, cut inside a header", cut(old, second + 20), damaged},
+      {"old form, cut inside a name", cut(old, second + 32), damaged},
+      {"old form, an empty name cut inside its header",
+       cut(patched(patched(old, second + 5, {32, 0}), second + 26, {0, 0}), second + 30), damaged},
+      {"old form, directory with data, no data-size flag", patched(old, second + 3, {0xE0, 0}), damaged},
+      {"old form, packed size past 2 GiB", patched(old, second + 7, {0xF0, 0xFF, 0xFF, 0x7F}), damaged},
+      {"old form, head_size below what the name needs", patched(old, second + 5, {32, 0}), damaged},
+  };
+  for (const Case& c : cases) {
+    OpenReader o(c.bytes);
+    ASSERT_NE(find_archive(o.r), kLocationNone) << c.what;
+    EXPECT_EQ(o.walk(), c.seen) << c.what;
+  }
+}
+
+// The callback protocol and the results of a pass: no call for a directory, a
+// first call only for a label, the bytes with a zero behind them in memory; a
+// nonzero answer ends the pass with success; a checksum mismatch deletes the
+// file and ends the pass, unless the entry was dropped (never tested).
+TEST(ExtractCallback, SinksStopsResultsAndMismatch) {
   vxtest::TempDir dir;
-  auto file = Archive()
-                  .stored("folder", "", entry_header("folder", kAttrDirectory, kFlagDirectoryMask))
-                  .stored("label", "", entry_header("label", kAttrVolumeLabel))
-                  .stored("text", "hello")
-                  .stored("empty", "")
-                  .save(dir);
-  Recorder mem;
-  EXPECT_EQ(run(file, &mem), kExtractOk);
-  // No callback for the directory; the label gets its first call only.
-  EXPECT_EQ(mem.first, (std::vector<std::string>{"label", "text", "empty"}));
+  EntrySpec bad = entry_header("bad");
+  bad.unp_size = 4;
+  bad.file_crc = 0x12345678;
+  Archive a;
+  a.stored("folder", "", entry_header("folder", kAttrDirectory, kFlagDirectoryMask))
+      .stored("label", "", entry_header("label", kAttrVolumeLabel))
+      .stored("text", "hello")
+      .stored("empty", "");
+  add_entry(&a.w, bad, reinterpret_cast<const uint8_t*>("good"), 4);
+  const auto file = a.stored("after", "x").save(dir);
+  Recorder mem, drop, stop, out, missing;
+  EXPECT_EQ(run(file, &mem), kExtractBadChecksum);
+  EXPECT_EQ(mem.first, (std::vector<std::string>{"label", "text", "empty", "bad"}));
   EXPECT_EQ(mem.second, (std::vector<Bytes>{{'h', 'e', 'l', 'l', 'o', 0}, {0}}));
-  Recorder drop;
   drop.mode = Recorder::kDrop;
   EXPECT_EQ(run(file, &drop), kExtractOk);
-  EXPECT_EQ(drop.first.size(), 3u);
+  EXPECT_EQ(drop.first.size(), 5u);
   EXPECT_TRUE(drop.second.empty());
-  Recorder stop;
-  stop.stop_at = 2;  // a nonzero result ends the pass, with success
+  stop.stop_at = 2;
   EXPECT_EQ(run(file, &stop), kExtractOk);
   EXPECT_EQ(stop.second.size(), 1u);
-}
+  out.mode = missing.mode = Recorder::kFile;
+  out.folder = dir.path();
+  EXPECT_EQ(run(file, &out), kExtractBadChecksum);
+  EXPECT_TRUE(std::filesystem::exists(dir / "text"));
+  EXPECT_FALSE(std::filesystem::exists(dir / "bad"));
+  EXPECT_FALSE(std::filesystem::exists(dir / "after"));
+  missing.folder = dir / "missing";
+  EXPECT_EQ(run(file, &missing), kExtractCannotCreate);
+  EXPECT_EQ(missing.first.size(), 2u);
 
-TEST(ExtractResult, NoArchiveContinuedVolumeAndMissingFolder) {
-  vxtest::TempDir dir;
   Recorder rec;
   EXPECT_EQ(run(dir / "absent.exe", &rec), kExtractNoArchive);
   vxtest::write_file(dir / "plain.exe", Bytes(5000, 0x90));
   EXPECT_EQ(run(dir / "plain.exe", &rec), kExtractNoArchive);
+  // A continued volume is refused at its first entry only.
   EntrySpec cont = entry_header("part", kAttrArchive, kFlagContinuedFromPrevious);
   EXPECT_EQ(run(Archive().stored("part", "x", cont).save(dir, "c.rar"), &rec), kExtractNoArchive);
   EXPECT_TRUE(rec.first.empty());
-  // The same flag on a later entry is not acted on.
   EXPECT_EQ(run(Archive().stored("a", "1").stored("part", "x", cont).save(dir, "d.rar"), &rec), kExtractOk);
-  Recorder out;
-  out.mode = Recorder::kFile;
-  out.folder = dir / "missing";
-  EXPECT_EQ(run(Archive().stored("a", "1").stored("b", "2").save(dir, "e.rar"), &out), kExtractCannotCreate);
-  EXPECT_EQ(out.first.size(), 1u);
 }
 
 TEST(ExtractSinks, LargeStoredEntryThroughFileAndMemoryWithTimeAndAttributes) {
@@ -155,10 +322,8 @@ TEST(ExtractSinks, LargeStoredEntryThroughFileAndMemoryWithTimeAndAttributes) {
 // above what is in use.
 TEST(ExtractSinks, MemoryThatCannotGrowEndsThePass) {
   PackerOwner packer;
-  Archive a;
-  a.packed(packer.p, entry_header("zeros"), Bytes(40u << 20, 0), false);
   vxtest::TempDir dir;
-  const auto file = a.save(dir);
+  const auto file = Archive().packed(packer.p, entry_header("zeros"), Bytes(40u << 20, 0), false).save(dir);
   long pages = 0;
   std::FILE* statm = std::fopen("/proc/self/statm", "r");
   ASSERT_TRUE(statm != nullptr && std::fscanf(statm, "%ld", &pages) == 1);
@@ -176,65 +341,42 @@ TEST(ExtractSinks, MemoryThatCannotGrowEndsThePass) {
 }
 #endif
 
-TEST(ExtractChecksum, MismatchDeletesTheOutputAndEndsThePass) {
-  vxtest::TempDir dir;
-  Archive a;
-  a.stored("good.txt", "good");
-  EntrySpec bad = entry_header("bad.txt");
-  bad.unp_size = 4;
-  bad.file_crc = 0x12345678;
-  add_entry(&a.w, bad, reinterpret_cast<const uint8_t*>("good"), 4);
-  auto file = a.stored("after.txt", "good").save(dir);
-  Recorder rec;
-  rec.mode = Recorder::kFile;
-  rec.folder = dir.path();
-  EXPECT_EQ(run(file, &rec), kExtractBadChecksum);
-  EXPECT_TRUE(std::filesystem::exists(dir / "good.txt"));
-  EXPECT_FALSE(std::filesystem::exists(dir / "bad.txt"));
-  EXPECT_FALSE(std::filesystem::exists(dir / "after.txt"));
-  // A dropped entry is never tested.
-  Recorder drop;
-  drop.mode = Recorder::kDrop;
-  EXPECT_EQ(run(file, &drop), kExtractOk);
-}
-
 // Entries whose outcome depends on the form, the version needed, the size
-// field or the bytes delivered; each holds "hello" in one of three bodies.
+// field or the bytes delivered; each holds "hello", stored or compressed.
 TEST(ExtractChecksum, EntryOutcomes) {
   PackerOwner packer;
   const Bytes hello = vxtest::bytes_of("hello");
   Bytes packed;
   bool continued = false;
   pack_entry(packer.p, hello.data(), 5, false, &packed, &continued);
-  const Bytes idling = idling_stream();
   const ArchiveForm kOld = ArchiveForm::kOld, kMarked = ArchiveForm::kMarked;
   struct Case {
     const char* what;
     ArchiveForm form;
-    const Bytes& body;
+    bool compressed;
     uint8_t unp_ver;
     uint32_t unp_size;
     ArchiveForm checksum;  // the form whose checksum of "hello" the header holds
     int expected;
   } cases[] = {
-      {"old form: the 16-bit sum", kOld, hello, 20, 5, kOld, kExtractOk},
-      {"old form: a CRC where the sum belongs", kOld, hello, 20, 5, kMarked, kExtractBadChecksum},
-      {"old form: five bytes with their sum, ten declared", kOld, hello, 20, 10, kOld, kExtractBadChecksum},
-      {"stored with version 10 is copied", kMarked, hello, 10, 5, kMarked, kExtractOk},
-      {"compressed with version 15 is not decoded", kMarked, packed, 15, 5, kMarked, kExtractBadChecksum},
-      {"compressed with version 21 is decoded", kMarked, packed, 21, 5, kMarked, kExtractOk},
-      {"a size of 2 GiB cannot be decoded", kMarked, packed, 20, 0x80000000u, kMarked, kExtractBadChecksum},
-      {"idles out after five bytes, 100000 declared", kMarked, idling, 20, 100000, kMarked, kExtractBadChecksum},
+      {"old form: the 16-bit sum", kOld, false, 20, 5, kOld, kExtractOk},
+      {"old form: a CRC where the sum belongs", kOld, false, 20, 5, kMarked, kExtractBadChecksum},
+      {"old form: five bytes with their sum, ten declared", kOld, false, 20, 10, kOld, kExtractBadChecksum},
+      {"stored with version 10 is copied", kMarked, false, 10, 5, kMarked, kExtractOk},
+      {"compressed with version 15 is not decoded", kMarked, true, 15, 5, kMarked, kExtractBadChecksum},
+      {"compressed with version 21 is decoded", kMarked, true, 21, 5, kMarked, kExtractOk},
+      {"a size of 2 GiB cannot be decoded", kMarked, true, 20, 0x80000000u, kMarked, kExtractBadChecksum},
   };
   vxtest::TempDir dir;
   for (const Case& c : cases) {
     Archive a(c.form);
     EntrySpec e = entry_header("e");
     e.unp_ver = c.unp_ver;
-    e.method = &c.body == &hello ? kMethodStored : pack_method(1);
+    e.method = c.compressed ? pack_method(1) : kMethodStored;
     e.unp_size = c.unp_size;
     e.file_crc = entry_checksum(c.checksum, hello.data(), 5);
-    add_entry(&a.w, e, c.body.data(), static_cast<uint32_t>(c.body.size()));
+    const Bytes& body = c.compressed ? packed : hello;
+    add_entry(&a.w, e, body.data(), static_cast<uint32_t>(body.size()));
     Recorder rec;
     const int result = run(a.save(dir, "case.rar"), &rec);
     EXPECT_EQ(result, c.expected) << c.what;
@@ -242,40 +384,27 @@ TEST(ExtractChecksum, EntryOutcomes) {
   }
   // Memory entries end at their size even when the decoder delivered more.
   const Bytes longer(605, 'a');  // the decoder's last match runs past the size
-  Archive a;
-  a.packed(packer.p, entry_header("over"), longer, false, 600);
   Recorder rec;
-  ASSERT_EQ(run(a.save(dir, "over.rar"), &rec), kExtractOk);
+  ASSERT_EQ(run(Archive().packed(packer.p, entry_header("over"), longer, false, 600).save(dir, "over.rar"), &rec),
+            kExtractOk);
   ASSERT_EQ(rec.second.size(), 1u);
   EXPECT_EQ(rec.second[0].back(), 0) << "the byte at the size must be the terminating zero";
-}
-
-TEST(ExtractWalk, MainHeaderExtraBytesAreSkipped) {
-  vxtest::TempDir dir;
-  Archive a;
-  a.stored("x", "x");
-  // Five comment bytes behind the 13-byte main header, counted in its head_size.
-  const std::size_t main = a.w.archive_offset + 7;
-  a.w.bytes.insert(a.w.bytes.begin() + static_cast<long>(main + 13), 5, 0x43);
-  a.w.bytes[main + 5] = 18;
-  static Crc32Tables tables;
-  fill_crc32_tables(tables);
-  const uint32_t crc = ~crc32_with_tables(tables, 0xFFFFFFFFu, &a.w.bytes[main + 2], kMainHeaderSize - 2);
-  a.w.bytes[main] = static_cast<uint8_t>(crc);
-  a.w.bytes[main + 1] = static_cast<uint8_t>(crc >> 8);
-  Recorder rec;
-  auto file = a.save(dir);
-  EXPECT_EQ(run(file, &rec), kExtractOk);
-  EXPECT_EQ(rec.first, std::vector<std::string>{"x"});
 }
 
 // Every cut inside a written archive and every byte changed (XOR 0x01 and
 // XOR 0xFF) ends the pass with a nonzero result, also a change inside a
 // compressed stream to bits the decoder does not use (padding, code lengths
-// of absent symbols), which gives the very same entries.
+// of absent symbols), which gives the very same entries. The main header
+// carries five comment bytes, which the walk passes over.
 TEST(ExtractWalk, NoCutAndNoChangedBytePasses) {
   PackerOwner packer;
   Archive a(ArchiveForm::kMarked, 40);  // behind a 40-byte image
+  const std::size_t main = 40 + 7;
+  a.w.bytes.insert(a.w.bytes.end(), 5, 0x43);
+  a.w.bytes[main + 5] = kMainHeaderSize + 5;
+  const uint32_t crc = ~crc32_continue(0xFFFFFFFFu, &a.w.bytes[main + 2], kMainHeaderSize - 2);
+  a.w.bytes[main] = static_cast<uint8_t>(crc);
+  a.w.bytes[main + 1] = static_cast<uint8_t>(crc >> 8);
   a.stored("stored.txt", "stored entry");
   a.packed(packer.p, entry_header("packed.txt"), vxtest::text_like_bytes(300, 1), true);
   a.packed(packer.p, entry_header(std::string(200, 'n') + ".txt"), vxtest::text_like_bytes(200, 2), true);
@@ -311,9 +440,6 @@ TEST(MemoryBuffer, GrowsInFewSteps) {
   int grows = 0;
   for (uint32_t i = 0, last = 0; i < 20000; ++i) {
     ASSERT_EQ(byte_buffer_append(&b, piece.data(), 1000), 0);
-    if (i == 0) {
-      EXPECT_EQ(b.capacity, 4096u);  // the first block: one minimum step
-    }
     if (b.capacity != last) ++grows, last = b.capacity;
   }
   EXPECT_EQ(b.size, 20000000u);
