@@ -440,6 +440,9 @@ TEST(MemoryBuffer, GrowsInFewSteps) {
   int grows = 0;
   for (uint32_t i = 0, last = 0; i < 20000; ++i) {
     ASSERT_EQ(byte_buffer_append(&b, piece.data(), 1000), 0);
+    if (i == 0) {
+      EXPECT_EQ(b.capacity, 4096u);  // the first block: one minimum step
+    }
     if (b.capacity != last) ++grows, last = b.capacity;
   }
   EXPECT_EQ(b.size, 20000000u);

@@ -1,4 +1,3 @@
-# The support layer, the archive reader and writer, vxpack's read commands.
+# The support layer and the archive reader and writer.
 vx_add_test(support_test support_test.cpp LIBS vx_test_support)
 vx_add_test(extract_test extract_test.cpp LIBS vx_test_support)
-vx_add_test(vxpack_read_test vxpack_read_test.cpp LIBS vxpack_lib vx_test_support)

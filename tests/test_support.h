@@ -1,7 +1,7 @@
 // Helpers shared by the tests and the fuzz seed generator: a private temporary
 // folder, whole-file reads and writes, UTF-16 strings for the library's wide
-// buffers, generated data, archives built with the writer, a stand-in for
-// the setup stub, and a decode pass run the way the extraction driver runs it.
+// buffers, generated data, archives built with the writer, and a decode pass
+// run the way the extraction driver runs it.
 #pragma once
 
 #include <cstdint>
@@ -74,10 +74,6 @@ struct Archive {
     return dir / file;
   }
 };
-
-// A small PE image with one section whose raw data ends the file and holds
-// the version strings vxpack looks for, plus section_payload.
-std::string stub_image(const std::string& section_payload = {});
 
 struct EntryResult {
   Bytes output;           // every byte handed to write_unpacked, in order

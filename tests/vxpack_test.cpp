@@ -1,15 +1,16 @@
-// vxpack build. The package checks, one row per mistake a vendor makes: the
-// message names the file and the fix, errors stop the build (exit 7) and
-// warnings do not. What goes in (leftovers, the output, --exclude) and in
-// which order, the stub check. The output is stub + archive and reads back
-// through the installer's reader with the headers the files call for; times
-// and reproducible builds; failures leave no output behind.
+// vxpack. build: the package checks, one row per mistake a vendor makes: the
+// message names the file and the fix, errors stop the build (exit 7, an older
+// output left alone) and warnings do not. What goes in (leftovers, the output,
+// --exclude) and in which order, the stub check. The output is stub + archive
+// and reads back through the installer's reader with the headers the files
+// call for; times and reproducible builds; failures leave no output behind.
+// list, test and extract on setup executables built by the writer, including
+// damaged archives and names that try to leave the output folder.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <ctime>
-#include <functional>
 #include <sstream>
 
 #include "tests/test_support.h"
@@ -31,6 +32,34 @@ struct Built {
   std::string messages() const { return err + out; }
 };
 
+std::string utf16le(const std::string& ascii, bool mark = false) {
+  std::string out = mark ? "\xFF\xFE" : "";
+  for (char c : ascii) out += std::string{c, '\0'};
+  return out;
+}
+
+// A small PE image with one section whose raw data ends the file and holds
+// the version strings vxpack looks for, plus section_payload.
+std::string stub_image(const std::string& section_payload = {}) {
+  const std::string nul(2, '\0');
+  std::string data = utf16le("ProductName") + nul + utf16le("vxsetup") + nul + utf16le("FileDescription") + nul + nul +
+                     utf16le("Setup") + nul + section_payload;
+  data.resize((data.size() + 511) / 512 * 512, '\0');
+  std::string image(0x200, '\0');
+  const auto put = [&](std::size_t at, uint32_t v, int n) {
+    for (int i = 0; i < n; ++i) image[at + i] = static_cast<char>(v >> (8 * i));
+  };
+  image.replace(0, 2, "MZ");
+  put(0x3C, 0x40, 4);
+  image.replace(0x40, 4, std::string("PE\0\0", 4));
+  put(0x44, 0x8664, 2);                                   // machine: x86-64
+  put(0x46, 1, 2);                                        // one section
+  put(0x56, 0x22, 2);                                     // an executable image
+  put(0x58 + 16, static_cast<uint32_t>(data.size()), 4);  // its raw data: size
+  put(0x58 + 20, 0x200, 4);                               // and place
+  return image + data;
+}
+
 // A folder with a complete, clean package and a stub beside it; tests change
 // one thing in it.
 struct PackageDir {
@@ -44,7 +73,7 @@ struct PackageDir {
     put("Foo.exe", "MZ the program");
     put("UnInst.exe", "MZ the uninstaller");
     put("help/Foo_FR.txt", "aide");
-    vxtest::write_file(dir / "stub.exe", bytes_of(vxtest::stub_image()));
+    vxtest::write_file(dir / "stub.exe", bytes_of(stub_image()));
   }
   // name is UTF-8 on every platform; text "-" removes the file.
   void put(const std::string& name, const std::string& text) {
@@ -67,11 +96,8 @@ struct PackageDir {
   }
 };
 
-std::string utf16le(const std::string& ascii, bool mark) {
-  std::string out = mark ? "\xFF\xFE" : "";
-  for (char c : ascii) out += std::string{c, '\0'};
-  return out;
-}
+// What a build finds in place of an older output.
+const Bytes kOlder = bytes_of("an older build");
 
 struct Row {
   const char* mistake;
@@ -136,11 +162,13 @@ TEST(PackageChecks, EachMistakeIsNamedWithItsFix) {
   for (const Row& row : rows) {
     PackageDir d;
     for (const auto& [name, text] : row.files) d.put(name, text);
+    vxtest::write_file(d.dir / "Setup.exe", kOlder);
     EXPECT_EQ(d.build(strict).code, 7) << row.mistake;  // warnings too
-    const std::string messages = d.build().messages();
-    EXPECT_EQ(d.build().code, row.exit) << row.mistake << "\n" << messages;
-    EXPECT_NE(messages.find(row.message), std::string::npos) << row.mistake << "\n" << messages;
-    EXPECT_EQ(fs::exists(d.dir / "Setup.exe"), row.exit == 0) << row.mistake;
+    const Built b = d.build();
+    EXPECT_EQ(b.code, row.exit) << row.mistake << "\n" << b.messages();
+    EXPECT_NE(b.err.find(row.message), std::string::npos) << row.mistake << "\n" << b.messages();
+    EXPECT_NE(b.err.find(row.exit ? "error: " : "warning: "), std::string::npos) << row.mistake;
+    EXPECT_EQ(vxtest::read_file(d.dir / "Setup.exe") == kOlder, row.exit != 0) << row.mistake;
   }
 }
 
@@ -199,9 +227,9 @@ TEST(PackageContents, LeftoversOutputAndExcludesStayOut) {
 }
 
 TEST(StubCheck, OnlyABareSetupStubIsTakenAsStub) {
-  std::string dll = vxtest::stub_image();
+  std::string dll = stub_image();
   dll[0x57] = 0x20;  // the DLL bit
-  std::string foreign = vxtest::stub_image();
+  std::string foreign = stub_image();
   foreign[foreign.find(std::string("v\0x\0s", 5))] = 'w';
   const struct {
     std::string bytes, fault;
@@ -209,8 +237,8 @@ TEST(StubCheck, OnlyABareSetupStubIsTakenAsStub) {
                {"MZ" + std::string(100, '\0'), "no PE header"},
                {dll, "is a DLL"},
                {foreign, "not a setup stub of vxsetup"},
-               {vxtest::stub_image() + "Rar!", "carries 4 bytes behind its program image"},
-               {vxtest::stub_image(), ""}};
+               {stub_image() + "Rar!", "carries 4 bytes behind its program image"},
+               {stub_image(), ""}};
   for (const auto& c : cases) {
     const std::string fault = vxpack::stub_fault(c.bytes);
     EXPECT_TRUE(c.fault.empty() ? fault.empty() : fault.find(c.fault) != std::string::npos) << c.fault << ": " << fault;
@@ -218,12 +246,21 @@ TEST(StubCheck, OnlyABareSetupStubIsTakenAsStub) {
   if (!vxpack::embedded_stub().empty()) {
     EXPECT_EQ(vxpack::stub_fault(vxpack::embedded_stub()), "");
   }
-  // A build given no stub of ours stops before writing.
+  // A build given no stub of ours stops before writing; without --stub it
+  // takes the built-in stub, or asks for one.
   PackageDir d;
   vxpack::BuildOptions o;
   o.stub = d.package / "foo.inf";
   EXPECT_EQ(d.build(o).code, vxpack::kExitNoStub);
   EXPECT_FALSE(fs::exists(d.dir / "Setup.exe"));
+  o = {};
+  o.folder = d.package;
+  o.output = d.dir / "Setup.exe";
+  std::ostringstream out, err;
+  const bool built_in = !vxpack::embedded_stub().empty();
+  EXPECT_EQ(vxpack::run_build(o, out, err), built_in ? 0 : vxpack::kExitNoStub) << err.str();
+  EXPECT_EQ(err.str().find("no stub built in; pass --stub PATH") != std::string::npos, !built_in);
+  EXPECT_EQ(fs::exists(d.dir / "Setup.exe"), built_in);
 }
 
 // A clean package builds without a word even when warnings count, and reads
@@ -286,13 +323,13 @@ TEST_P(BuildLevels, OutputReadsBackWithItsHeaders) {
   ASSERT_EQ(b.code, 0) << b.err;
   EXPECT_NE(b.out.find("10 files"), std::string::npos) << b.out;
   const Bytes setup = vxtest::read_file(d.dir / "Setup.exe");
-  EXPECT_EQ(Bytes(setup.begin(), setup.begin() + vxtest::stub_image().size()), bytes_of(vxtest::stub_image()));
+  EXPECT_EQ(Bytes(setup.begin(), setup.begin() + stub_image().size()), bytes_of(stub_image()));
   EXPECT_FALSE(fs::exists(d.dir / "Setup.exe.partial"));
 
   vxpack::ArchiveInfo info;
   std::string error;
   ASSERT_TRUE(vxpack::read_archive_info(d.dir / "Setup.exe", &info, &error)) << error;
-  EXPECT_EQ(info.offset, static_cast<int32_t>(vxtest::stub_image().size()));
+  EXPECT_EQ(info.offset, static_cast<int32_t>(stub_image().size()));
   ASSERT_EQ(info.entries.size(), 10u);
   bool chain_started = false;
   for (const auto& e : info.entries) {
@@ -356,79 +393,37 @@ TEST(Build, TimesAndReproducibleOutput) {
 #endif
 }
 
-// A stub that carries an archive marker of its own: the verify pass sees no
-// entries of the package (a block too short ends the walk).
-std::string marked_stub() {
-  return vxtest::stub_image(std::string("Rar!\x1A\x07\x00", 7) + std::string("\0\0\x73\0\0\x0D\0\0\0\0\0\0", 13) +
-                            std::string(7, '\0'));
-}
-
-// A build that fails before writing leaves an older output alone; one whose
-// output does not read back removes it.
-constexpr const char* kOlder = "an older build";
-
-TEST(Build, FailuresLeaveNoOutputAndWarningsShowUnlessQuiet) {
-  const struct Case {
-    const char* what;
-    std::function<void(PackageDir&, vxpack::BuildOptions&)> set_up;
-    int code;
-    const char* err;  // expected in standard error; "": nothing on either stream; nullptr: not checked
-    const char* output;  // what Setup.exe holds after: the older build, a new one (""), or nothing (nullptr)
-  } cases[] = {
-      {"names that differ in case only", [](PackageDir& d, vxpack::BuildOptions&) {
-         d.put("a/x.txt", "1");
-         d.put("b/X.TXT", "2");
-       }, vxpack::kExitPackageErrors, "error: b/X.TXT", kOlder},
-      {"missing stub", [](PackageDir& d, vxpack::BuildOptions& o) { o.stub = d.dir / "no-such-stub.exe"; },
-       vxpack::kExitNoArchive, "no-such-stub.exe", kOlder},
-      {"output that does not read back", [](PackageDir& d, vxpack::BuildOptions& o) {
-         vxtest::write_file(d.dir / "marked.exe", bytes_of(marked_stub()));
-         o.stub = d.dir / "marked.exe";
-       }, vxpack::kExitVerifyFailed, "verification failed", nullptr},
-      {"no check, no failure", [](PackageDir& d, vxpack::BuildOptions& o) {
-         vxtest::write_file(d.dir / "marked.exe", bytes_of(marked_stub()));
-         o.stub = d.dir / "marked.exe";
-         o.verify = false;
-       }, 0, nullptr, ""},
-      {"warning", [](PackageDir& d, vxpack::BuildOptions& o) {
-         fs::remove(d.package / "UnInst.exe");
-         o.uninstaller = false;
-       }, 0, "warning: UnInst.exe: is missing", ""},
-      {"quiet", [](PackageDir& d, vxpack::BuildOptions& o) {
-         fs::remove(d.package / "UnInst.exe");
-         o.uninstaller = false;
-         o.quiet = true;
-       }, 0, "", ""},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    PackageDir d;
-    vxtest::write_file(d.dir / "Setup.exe", bytes_of(kOlder));
-    vxpack::BuildOptions o;
-    c.set_up(d, o);
-    const Built b = d.build(o);
-    EXPECT_EQ(b.code, c.code) << b.err;
-    if (c.err) {
-      EXPECT_TRUE(*c.err ? b.err.find(c.err) != std::string::npos : b.out + b.err == "") << b.out << b.err;
-    }
-    ASSERT_EQ(fs::exists(d.dir / "Setup.exe"), c.output != nullptr);
-    const bool older_kept = c.output && vxtest::read_file(d.dir / "Setup.exe") == bytes_of(kOlder);
-    EXPECT_EQ(older_kept, c.output && *c.output);
-    EXPECT_FALSE(fs::exists(d.dir / "Setup.exe.partial"));
-  }
-  // Without --stub: the built-in stub, or the build asks for one.
+// A build that cannot start leaves an older output alone; one whose output
+// does not read back removes it (behind a stub that carries an archive marker
+// of its own, the verify pass sees no entries: a block too short ends the
+// walk); without the verify pass it stands. --quiet hides the warnings.
+TEST(Build, FailuresLeaveNoOutputAndQuietHidesWarnings) {
   PackageDir d;
-  vxpack::BuildOptions o = level(0);
-  o.folder = d.package;
-  o.output = d.dir / "Setup.exe";
-  std::ostringstream out, err;
-  const bool built_in = !vxpack::embedded_stub().empty();
-  EXPECT_EQ(vxpack::run_build(o, out, err), built_in ? 0 : vxpack::kExitNoStub) << err.str();
-  EXPECT_EQ(err.str().find("no stub built in; pass --stub PATH") != std::string::npos, !built_in);
-  EXPECT_EQ(fs::exists(d.dir / "Setup.exe"), built_in);
+  vxtest::write_file(d.dir / "Setup.exe", kOlder);
+  vxpack::BuildOptions o;
+  o.stub = d.dir / "no-such-stub.exe";
+  Built b = d.build(o);
+  EXPECT_EQ(b.code, vxpack::kExitNoArchive);
+  EXPECT_NE(b.err.find("no-such-stub.exe"), std::string::npos) << b.err;
+  EXPECT_EQ(vxtest::read_file(d.dir / "Setup.exe"), kOlder);
+  o.stub = d.dir / "marked.exe";
+  vxtest::write_file(o.stub, bytes_of(stub_image(std::string("Rar!\x1A\x07\x00", 7) +
+                                                 std::string("\0\0\x73\0\0\x0D\0\0\0\0\0\0", 13) +
+                                                 std::string(7, '\0'))));
+  b = d.build(o);
+  EXPECT_EQ(b.code, vxpack::kExitVerifyFailed);
+  EXPECT_NE(b.err.find("verification failed"), std::string::npos) << b.err;
+  EXPECT_FALSE(fs::exists(d.dir / "Setup.exe"));
+  EXPECT_FALSE(fs::exists(d.dir / "Setup.exe.partial"));
+  fs::remove(d.package / "UnInst.exe");  // a warning
+  o.uninstaller = o.verify = false;
+  o.quiet = true;
+  b = d.build(o);
+  EXPECT_EQ(b.code, 0);
+  EXPECT_EQ(b.out + b.err, "");
+  EXPECT_TRUE(fs::exists(d.dir / "Setup.exe"));
 }
 
-// The package's own UnInst.exe wins; without one the standard uninstaller
 // The package's own UnInst.exe wins; without one the standard uninstaller
 // goes in (unless left out), carrying the list of what the installer writes.
 TEST(Build, AddsTheStandardUninstallerWhenThePackageHasNone) {
@@ -450,6 +445,107 @@ TEST(Build, AddsTheStandardUninstallerWhenThePackageHasNone) {
   EXPECT_EQ(std::string(list.begin(), list.end()),
             "ID=FOO\r\nGroup=Foo Tool\r\nExe=Foo.exe\r\nFile=FILE_ID.DIZ\r\nFile=Foo_FR.LNG\r\nFile=Foo_IT.LNG\r\n"
             "File=Foo.exe\r\nFile=Foo_FR.txt\r\nFile=UnInst.exe\r\n");
+}
+
+// A setup executable: files stored behind a program image.
+std::filesystem::path setup_exe(const vxtest::TempDir& dir, const std::vector<std::pair<std::string, std::string>>& files,
+                                std::size_t image = 70000, ArchiveForm form = ArchiveForm::kMarked) {
+  vxtest::Archive a(form, image);
+  a.w.bytes[0] = 'M';
+  a.w.bytes[1] = 'Z';
+  EntrySpec e;
+  e.file_time = dos_time_from_parts(2020, 2, 29, 12, 0, 0);
+  for (const auto& [name, text] : files) a.stored(name, text, e);
+  return a.save(dir, "Setup.exe");
+}
+
+Built run(int (*command)(const std::filesystem::path&, std::ostream&, std::ostream&),
+            const std::filesystem::path& file) {
+  std::ostringstream out, err;
+  const int code = command(file, out, err);
+  return {code, out.str(), err.str()};
+}
+
+TEST(VxpackList, ShowsLocationEntriesDamageAndOldForm) {
+  vxtest::TempDir dir;
+  auto exe = setup_exe(dir, {{"FILE_ID.DIZ", "Foo Tool Version 1.2"}, {"bin\\Foo.exe", "MZ program"}});
+  Built r = run(vxpack::run_list, exe);
+  EXPECT_EQ(r.code, vxpack::kExitOk) << r.err;
+  for (const char* shown : {"behind a program image at offset 70000", "marked form", "FILE_ID.DIZ", "bin\\Foo.exe",
+                            "2020-02-29 12:00:00", "2 entries"}) {
+    EXPECT_NE(r.out.find(shown), std::string::npos) << shown << "\n" << r.out;
+  }
+  EXPECT_EQ(r.out.find("damaged"), std::string::npos);
+
+  exe = setup_exe(dir, {{"a.txt", "alpha"}, {"b.txt", "beta"}}, 1000);
+  Bytes bytes = vxtest::read_file(exe);
+  bytes[1000 + 7 + 13 + 32] ^= 0x20;  // first name byte: 'a' becomes 'A'
+  bytes.resize(bytes.size() - 14);    // the end blocks are gone
+  vxtest::write_file(exe, bytes);
+  r = run(vxpack::run_list, exe);
+  EXPECT_EQ(r.code, vxpack::kExitDamaged);
+  EXPECT_NE(r.out.find("A.txt [header checksum damaged]"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("b.txt"), std::string::npos) << r.out;
+  EXPECT_NE(r.err.find("damaged behind entry 2"), std::string::npos) << r.err;
+
+  r = run(vxpack::run_list, setup_exe(dir, {{"a.txt", "alpha"}}, 1000, ArchiveForm::kOld));
+  EXPECT_EQ(r.code, vxpack::kExitOk);
+  EXPECT_NE(r.out.find("old signature form"), std::string::npos) << r.out;
+}
+
+TEST(VxpackTest, ReportsEveryEntryAndTheFailure) {
+  vxtest::TempDir dir;
+  auto exe = setup_exe(dir, {{"one.txt", "first"}, {"two.txt", "second"}});
+  Built r = run(vxpack::run_test, exe);
+  EXPECT_EQ(r.code, vxpack::kExitOk) << r.err;
+  EXPECT_NE(r.out.find("OK      two.txt"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("All 2 entries OK"), std::string::npos);
+
+  Bytes bytes = vxtest::read_file(exe);
+  bytes[bytes.size() - 14 - 6] ^= 1;  // a byte of "second"
+  vxtest::write_file(exe, bytes);
+  r = run(vxpack::run_test, exe);
+  EXPECT_EQ(r.code, vxpack::kExitDamaged);
+  EXPECT_NE(r.out.find("FAILED  two.txt"), std::string::npos) << r.out;
+  EXPECT_NE(r.err.find("damaged"), std::string::npos) << r.err;
+  // Cut at an entry boundary: both entries pass, then the end is missing.
+  bytes[bytes.size() - 14 - 6] ^= 1;
+  bytes.resize(bytes.size() - 14);
+  vxtest::write_file(exe, bytes);
+  r = run(vxpack::run_test, exe);
+  EXPECT_EQ(r.code, vxpack::kExitDamaged);
+  EXPECT_EQ(r.out.find("FAILED"), std::string::npos) << r.out;
+
+  r = run(vxpack::run_test, dir / "nope.exe");
+  EXPECT_EQ(r.code, vxpack::kExitNoArchive);
+  EXPECT_NE(r.err.find("no such file"), std::string::npos);
+  vxtest::write_file(dir / "plain.exe", Bytes(3000, 'x'));
+  r = run(vxpack::run_list, dir / "plain.exe");
+  EXPECT_EQ(r.code, vxpack::kExitNoArchive);
+  EXPECT_NE(r.err.find("no archive found"), std::string::npos);
+}
+
+TEST(VxpackExtract, KeepsFoldersAndStaysInsideTheOutputFolder) {
+  vxtest::TempDir dir;
+  auto exe = setup_exe(dir, {{"top.txt", "top"},
+                             {"sub/deeper/file.txt", "deep"},
+                             {"..\\escape.txt", "evil"},
+                             {"sub\\..\\..\\escape2.txt", "evil"},
+                             {"C:\\windows\\evil.dll", "evil"},
+                             {"\\rooted.txt", "evil"},
+                             {"last.txt", "last"}});
+  const auto out = dir / "out";
+  std::ostringstream o, e;
+  EXPECT_EQ(vxpack::run_extract(exe, out, o, e), vxpack::kExitUnsafeName);
+  EXPECT_EQ(vxtest::read_file(out / "top.txt"), vxtest::bytes_of("top"));
+  EXPECT_EQ(vxtest::read_file(out / "sub" / "deeper" / "file.txt"), vxtest::bytes_of("deep"));
+  EXPECT_EQ(vxtest::read_file(out / "last.txt"), vxtest::bytes_of("last"));
+  EXPECT_FALSE(std::filesystem::exists(dir / "escape.txt"));
+  EXPECT_FALSE(std::filesystem::exists(dir / "escape2.txt"));
+  EXPECT_FALSE(std::filesystem::exists(out / "rooted.txt"));
+  EXPECT_NE(e.str().find("refusing entry \"..\\escape.txt\""), std::string::npos) << e.str();
+  EXPECT_NE(e.str().find("C:\\windows\\evil.dll"), std::string::npos);
+  EXPECT_NE(e.str().find("4 entries were not extracted"), std::string::npos);
 }
 
 }  // namespace
