@@ -448,8 +448,8 @@ TEST(Build, AddsTheStandardUninstallerWhenThePackageHasNone) {
 }
 
 // A setup executable: files stored behind a program image.
-std::filesystem::path setup_exe(const vxtest::TempDir& dir, const std::vector<std::pair<std::string, std::string>>& files,
-                                std::size_t image = 70000, ArchiveForm form = ArchiveForm::kMarked) {
+fs::path setup_exe(const vxtest::TempDir& dir, const std::vector<std::pair<std::string, std::string>>& files,
+                   std::size_t image = 70000, ArchiveForm form = ArchiveForm::kMarked) {
   vxtest::Archive a(form, image);
   a.w.bytes[0] = 'M';
   a.w.bytes[1] = 'Z';
@@ -459,16 +459,18 @@ std::filesystem::path setup_exe(const vxtest::TempDir& dir, const std::vector<st
   return a.save(dir, "Setup.exe");
 }
 
-Built run(int (*command)(const std::filesystem::path&, std::ostream&, std::ostream&),
-            const std::filesystem::path& file) {
+Built run(int (*command)(const std::filesystem::path&, std::ostream&, std::ostream&), const fs::path& file) {
   std::ostringstream out, err;
   const int code = command(file, out, err);
   return {code, out.str(), err.str()};
 }
 
-TEST(VxpackList, ShowsLocationEntriesDamageAndOldForm) {
+// list and test on a setup executable, then with a changed name and the end
+// blocks cut off, with a changed byte of data, cut only; a missing file, one
+// without an archive, and an archive of the old form.
+TEST(VxpackListAndTest, ShowEntriesDamageAndFailures) {
   vxtest::TempDir dir;
-  auto exe = setup_exe(dir, {{"FILE_ID.DIZ", "Foo Tool Version 1.2"}, {"bin\\Foo.exe", "MZ program"}});
+  const auto exe = setup_exe(dir, {{"FILE_ID.DIZ", "Foo Tool Version 1.2"}, {"bin\\Foo.exe", "MZ program"}});
   Built r = run(vxpack::run_list, exe);
   EXPECT_EQ(r.code, vxpack::kExitOk) << r.err;
   for (const char* shown : {"behind a program image at offset 70000", "marked form", "FILE_ID.DIZ", "bin\\Foo.exe",
@@ -476,43 +478,30 @@ TEST(VxpackList, ShowsLocationEntriesDamageAndOldForm) {
     EXPECT_NE(r.out.find(shown), std::string::npos) << shown << "\n" << r.out;
   }
   EXPECT_EQ(r.out.find("damaged"), std::string::npos);
-
-  exe = setup_exe(dir, {{"a.txt", "alpha"}, {"b.txt", "beta"}}, 1000);
-  Bytes bytes = vxtest::read_file(exe);
-  bytes[1000 + 7 + 13 + 32] ^= 0x20;  // first name byte: 'a' becomes 'A'
-  bytes.resize(bytes.size() - 14);    // the end blocks are gone
-  vxtest::write_file(exe, bytes);
-  r = run(vxpack::run_list, exe);
-  EXPECT_EQ(r.code, vxpack::kExitDamaged);
-  EXPECT_NE(r.out.find("A.txt [header checksum damaged]"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("b.txt"), std::string::npos) << r.out;
-  EXPECT_NE(r.err.find("damaged behind entry 2"), std::string::npos) << r.err;
-
-  r = run(vxpack::run_list, setup_exe(dir, {{"a.txt", "alpha"}}, 1000, ArchiveForm::kOld));
-  EXPECT_EQ(r.code, vxpack::kExitOk);
-  EXPECT_NE(r.out.find("old signature form"), std::string::npos) << r.out;
-}
-
-TEST(VxpackTest, ReportsEveryEntryAndTheFailure) {
-  vxtest::TempDir dir;
-  auto exe = setup_exe(dir, {{"one.txt", "first"}, {"two.txt", "second"}});
-  Built r = run(vxpack::run_test, exe);
+  r = run(vxpack::run_test, exe);
   EXPECT_EQ(r.code, vxpack::kExitOk) << r.err;
-  EXPECT_NE(r.out.find("OK      two.txt"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("OK      bin\\Foo.exe"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("All 2 entries OK"), std::string::npos);
 
-  Bytes bytes = vxtest::read_file(exe);
-  bytes[bytes.size() - 14 - 6] ^= 1;  // a byte of "second"
-  vxtest::write_file(exe, bytes);
-  r = run(vxpack::run_test, exe);
+  const Bytes whole = vxtest::read_file(exe);
+  const auto changed = [&](std::size_t at, uint8_t x, std::size_t cut) {
+    Bytes b = whole;
+    b[at] ^= x;
+    b.resize(b.size() - cut);
+    vxtest::write_file(exe, b);
+    return exe;
+  };
+  r = run(vxpack::run_list, changed(70000 + 7 + 13 + 32, 0x20, 14));  // 'F' of the first name becomes 'f'
   EXPECT_EQ(r.code, vxpack::kExitDamaged);
-  EXPECT_NE(r.out.find("FAILED  two.txt"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("fILE_ID.DIZ [header checksum damaged]"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("bin\\Foo.exe"), std::string::npos) << r.out;
+  EXPECT_NE(r.err.find("damaged behind entry 2"), std::string::npos) << r.err;
+  r = run(vxpack::run_test, changed(whole.size() - 14 - 6, 1, 0));  // a byte of "MZ program"
+  EXPECT_EQ(r.code, vxpack::kExitDamaged);
+  EXPECT_NE(r.out.find("FAILED  bin\\Foo.exe"), std::string::npos) << r.out;
   EXPECT_NE(r.err.find("damaged"), std::string::npos) << r.err;
   // Cut at an entry boundary: both entries pass, then the end is missing.
-  bytes[bytes.size() - 14 - 6] ^= 1;
-  bytes.resize(bytes.size() - 14);
-  vxtest::write_file(exe, bytes);
-  r = run(vxpack::run_test, exe);
+  r = run(vxpack::run_test, changed(0, 0, 14));
   EXPECT_EQ(r.code, vxpack::kExitDamaged);
   EXPECT_EQ(r.out.find("FAILED"), std::string::npos) << r.out;
 
@@ -523,6 +512,9 @@ TEST(VxpackTest, ReportsEveryEntryAndTheFailure) {
   r = run(vxpack::run_list, dir / "plain.exe");
   EXPECT_EQ(r.code, vxpack::kExitNoArchive);
   EXPECT_NE(r.err.find("no archive found"), std::string::npos);
+  r = run(vxpack::run_list, setup_exe(dir, {{"a.txt", "alpha"}}, 1000, ArchiveForm::kOld));
+  EXPECT_EQ(r.code, vxpack::kExitOk);
+  EXPECT_NE(r.out.find("old signature form"), std::string::npos) << r.out;
 }
 
 TEST(VxpackExtract, KeepsFoldersAndStaysInsideTheOutputFolder) {
