@@ -9,8 +9,6 @@
 #include <cstdlib>
 #include <string>
 
-#include <unistd.h>
-
 #include "archive/extract.h"
 #include "tests/test_support.h"
 
@@ -20,12 +18,8 @@ namespace fs = std::filesystem;
 
 // This process's folder, for the input and the one output file.
 const fs::path& folder() {
-  static const fs::path f = [] {
-    const fs::path p = fs::temp_directory_path() / ("vx-fuzz-" + std::to_string(getpid()));
-    fs::create_directories(p);
-    return p;
-  }();
-  return f;
+  static const vxtest::TempDir dir;
+  return dir.path();
 }
 
 struct Run {

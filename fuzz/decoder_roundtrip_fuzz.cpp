@@ -11,19 +11,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <string>
-
-#include <unistd.h>
 
 #include "packer/pack20.h"
 #include "tests/test_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
-  static const std::filesystem::path folder = [] {
-    const auto f = std::filesystem::temp_directory_path() / ("vx-roundtripfuzz-" + std::to_string(getpid()));
-    std::filesystem::create_directories(f);
-    return f;
-  }();
+  static const vxtest::TempDir folder;
   if (size < 3) return 0;
   const int level = 1 + (data[0] & 7) % 5;
   const bool solid = (data[0] & 8) != 0;
@@ -33,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   const std::size_t body_size = size - 3;
 
   Packer* packer = create_packer(level);
-  vxtest::DecodePass pass(folder);
+  vxtest::DecodePass pass(folder.path());
   for (std::size_t i = 0; i < files; ++i) {
     const std::size_t from = body_size * i / files, to = body_size * (i + 1) / files;
     std::vector<uint8_t> packed;
@@ -48,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   }
   destroy_packer(packer);
 
-  vxtest::DecodePass damaged(folder);
+  vxtest::DecodePass damaged(folder.path());
   const vxtest::EntryResult r = damaged.decode(std::vector<uint8_t>(body, body + body_size), declared, false);
   const int64_t expected = int64_t{declared} - 1 - static_cast<int64_t>(r.output.size());
   if (r.unpacked_left != -1 && r.unpacked_left != expected) {

@@ -202,18 +202,24 @@ TEST(PackageChecks, LargerThanTheReaderCanAddressStopsBeforeWriting) {
   EXPECT_FALSE(fs::exists(d.dir / "Setup.exe.partial"));
 }
 
-TEST(PackageContents, LeftoversOutputAndExcludesStayOut) {
+// What goes in: no leftovers of other tools, not the output, not what
+// --exclude names; and in which order: the installer's texts first, then by
+// extension and size.
+TEST(PackageContents, LeftoversOutputAndExcludesStayOutTheRestInOrder) {
   PackageDir d;
   for (const char* name : {".git/HEAD", ".svn/entries", "Thumbs.db", "docs/desktop.ini", ".DS_Store", "notes.txt~",
-                           "Setup.exe", "Setup.exe.partial", "build/log.txt", "keep.log"}) {
+                           "Setup.exe", "Setup.exe.partial", "build/log.txt", "keep.log", "a.txt", "c.dll"}) {
     d.put(name, "x");
   }
+  d.put("b.dll", "xx");
+  d.put("z/a.dll", "xx");
+  d.put("Bar_DE.LNG", "[S]\r\nLanguage=Deutsch\r\n");  // sorts before Foo_*, must not lead
   const vxpack::Package p = vxpack::scan_package(d.package, {d.package / "Setup.exe", {"build/", "*.LOG"}});
   std::vector<std::string> names;
-  for (const auto& f : p.files) names.push_back(f.shown);
-  std::sort(names.begin(), names.end());
-  EXPECT_EQ(names, (std::vector<std::string>{"FILE_ID.DIZ", "Foo.exe", "Foo_FR.LNG", "Foo_IT.LNG", "UnInst.exe",
-                                             "foo.inf", "help/Foo_FR.txt"}));
+  for (const auto& f : p.files) names.push_back(f.name);
+  EXPECT_EQ(names, (std::vector<std::string>{"FILE_ID.DIZ", "foo.inf", "Foo_FR.LNG", "Bar_DE.LNG", "Foo_IT.LNG",
+                                             "c.dll", "z\\a.dll", "b.dll", "Foo.exe", "UnInst.exe", "a.txt",
+                                             "help\\Foo_FR.txt"}));
   EXPECT_EQ(p.left_out, (std::vector<std::string>{".DS_Store", ".git/", ".svn/", "Thumbs.db", "build/",
                                                   "docs/desktop.ini", "keep.log", "notes.txt~"}));
   struct Match {
@@ -264,9 +270,8 @@ TEST(StubCheck, OnlyABareSetupStubIsTakenAsStub) {
 }
 
 // A clean package builds without a word even when warnings count, and reads
-// as the installer reads it. Its entries: the installer's texts first, then
-// by extension and size.
-TEST(PackageChecks, CleanPackageBuildsQuietlyWithItsFactsAndOrder) {
+// as the installer reads it.
+TEST(PackageChecks, CleanPackageBuildsQuietlyWithItsFacts) {
   PackageDir d;
   d.put("Foo_DE.LNG", "[S]\r\nLanguage=Deutsch\r\n");  // the built-in German's own pack is fine
   vxpack::BuildOptions strict;
@@ -276,18 +281,6 @@ TEST(PackageChecks, CleanPackageBuildsQuietlyWithItsFactsAndOrder) {
   const vxpack::Package p = d.scan();
   EXPECT_EQ(p.facts.product + "|" + p.facts.version + "|" + p.facts.id + "|" + p.facts.exe + "|" + p.facts.base_name,
             "Foo Tool|1.2|FOO|Foo.exe|Foo");
-  d.put("Foo_DE.LNG", "-");
-  d.put("Bar_DE.LNG", "[S]\r\nLanguage=Deutsch\r\n");  // sorts before Foo_*, must not lead
-  d.put("b.dll", "xx");
-  d.put("a.txt", "x");
-  d.put("c.dll", "x");
-  d.put("z/a.dll", "xx");
-  std::vector<std::string> order;
-  for (const auto& f : d.scan().files) order.push_back(f.name);
-  const std::vector<std::string> want = {"FILE_ID.DIZ", "foo.inf",    "Foo_FR.LNG", "Bar_DE.LNG", "Foo_IT.LNG",
-                                         "c.dll",       "z\\a.dll",   "b.dll",      "Foo.exe",    "UnInst.exe",
-                                         "a.txt",       "help\\Foo_FR.txt"};
-  EXPECT_EQ(order, want);
 }
 
 // The clean package plus an empty file, noise and a file larger than the
@@ -361,6 +354,7 @@ TEST(Build, TimesAndReproducibleOutput) {
   PackageDir d;
   [[maybe_unused]] const char* old_tz = std::getenv("TZ");
   [[maybe_unused]] const std::string saved_tz = old_tz ? old_tz : "";
+  // The output's bytes and its first entry's time.
   auto build_in = [&](const char* tz, const std::string& name, bool reproducible) {
 #ifndef _WIN32
     setenv("TZ", tz, 1);
@@ -369,25 +363,20 @@ TEST(Build, TimesAndReproducibleOutput) {
     vxpack::BuildOptions o;
     o.reproducible = reproducible;
     EXPECT_EQ(d.build(o, name).code, 0);
-    return vxtest::read_file(d.dir / name);
-  };
-  auto first_time = [&](const std::string& name) {
     vxpack::ArchiveInfo info;
     std::string error;
     EXPECT_TRUE(vxpack::read_archive_info(d.dir / name, &info, &error)) << error;
-    return info.entries.empty() ? 0u : info.entries[0].file_time;
+    return std::pair{vxtest::read_file(d.dir / name), info.entries.empty() ? 0u : info.entries[0].file_time};
   };
-  const Bytes a = build_in("UTC0", "a.exe", true);
+  const auto a = build_in("UTC0", "a.exe", true);
   fs::last_write_time(d.package / "Foo.exe", fs::last_write_time(d.package / "Foo.exe") - std::chrono::hours(50));
-  EXPECT_EQ(build_in("XST-5", "b.exe", true), a);
+  EXPECT_EQ(build_in("XST-5", "b.exe", true).first, a.first);
 #ifndef _WIN32
-  build_in("UTC0", "utc.exe", false);
-  build_in("XST-5", "east.exe", false);
-  EXPECT_EQ((((first_time("utc.exe") >> 11) & 0x1F) + 5) % 24, (first_time("east.exe") >> 11) & 0x1F);
+  const uint32_t utc = build_in("UTC0", "utc.exe", false).second, east = build_in("XST-5", "east.exe", false).second;
+  EXPECT_EQ((((utc >> 11) & 0x1F) + 5) % 24, (east >> 11) & 0x1F);
   setenv("SOURCE_DATE_EPOCH", "1704067200", 1);  // 2024-01-01 00:00:00 UTC
-  build_in("XST-5", "epoch.exe", true);
+  EXPECT_EQ(build_in("XST-5", "epoch.exe", true).second, (44u << 25) | (1u << 21) | (1u << 16));
   unsetenv("SOURCE_DATE_EPOCH");
-  EXPECT_EQ(first_time("epoch.exe"), (44u << 25) | (1u << 21) | (1u << 16));
   if (old_tz) setenv("TZ", saved_tz.c_str(), 1); else unsetenv("TZ");
   tzset();
 #endif
