@@ -236,11 +236,21 @@ TEST(ReadBlock, EndAndDamage) {
 }
 
 // The callback protocol and the results of a pass: no call for a directory, a
-// first call only for a label, the bytes with a zero behind them in memory; a
-// nonzero answer ends the pass with success; a checksum mismatch deletes the
-// file and ends the pass, unless the entry was dropped (never tested).
+// first call only for a label, the bytes with a zero behind them in memory,
+// files with their time and attributes; a nonzero answer ends the pass with
+// success; a checksum mismatch deletes the file and ends the pass, unless the
+// entry was dropped (never tested).
 TEST(ExtractCallback, SinksStopsResultsAndMismatch) {
   vxtest::TempDir dir;
+  const Bytes big = vxtest::random_bytes(3 * 32768 + 17, 7);
+  EntrySpec ro = entry_header("big.bin", kAttrArchive | kAttrReadOnly);
+  ro.file_time = dos_time_from_parts(2021, 6, 15, 13, 45, 30);
+  // A stored entry whose packed data is longer than its size gives only its
+  // size; its Unix attributes (read-only among them) are not taken.
+  EntrySpec cut = entry_header("cut.txt", 0x81A5);
+  cut.host_os = 3;
+  cut.unp_size = 3;
+  cut.file_crc = entry_checksum(ArchiveForm::kMarked, reinterpret_cast<const uint8_t*>("abc"), 3);
   EntrySpec bad = entry_header("bad");
   bad.unp_size = 4;
   bad.file_crc = 0x12345678;
@@ -249,15 +259,19 @@ TEST(ExtractCallback, SinksStopsResultsAndMismatch) {
       .stored("label", "", entry_header("label", kAttrVolumeLabel))
       .stored("text", "hello")
       .stored("empty", "");
+  add_stored_entry(&a.w, ro, big.data(), static_cast<uint32_t>(big.size()));
+  add_entry(&a.w, cut, reinterpret_cast<const uint8_t*>("abcdefgh"), 8);
   add_entry(&a.w, bad, reinterpret_cast<const uint8_t*>("good"), 4);
   const auto file = a.stored("after", "x").save(dir);
   Recorder mem, drop, stop, out, missing;
   EXPECT_EQ(run(file, &mem), kExtractBadChecksum);
-  EXPECT_EQ(mem.first, (std::vector<std::string>{"label", "text", "empty", "bad"}));
-  EXPECT_EQ(mem.second, (std::vector<Bytes>{{'h', 'e', 'l', 'l', 'o', 0}, {0}}));
+  EXPECT_EQ(mem.first, (std::vector<std::string>{"label", "text", "empty", "big.bin", "cut.txt", "bad"}));
+  Bytes big_and_zero = big;
+  big_and_zero.push_back(0);
+  EXPECT_EQ(mem.second, (std::vector<Bytes>{{'h', 'e', 'l', 'l', 'o', 0}, {0}, big_and_zero, {'a', 'b', 'c', 0}}));
   drop.mode = Recorder::kDrop;
   EXPECT_EQ(run(file, &drop), kExtractOk);
-  EXPECT_EQ(drop.first.size(), 5u);
+  EXPECT_EQ(drop.first.size(), 7u);
   EXPECT_TRUE(drop.second.empty());
   stop.stop_at = 2;
   EXPECT_EQ(run(file, &stop), kExtractOk);
@@ -266,8 +280,17 @@ TEST(ExtractCallback, SinksStopsResultsAndMismatch) {
   out.folder = dir.path();
   EXPECT_EQ(run(file, &out), kExtractBadChecksum);
   EXPECT_TRUE(std::filesystem::exists(dir / "text"));
+  EXPECT_EQ(vxtest::read_file(dir / "big.bin"), big);
   EXPECT_FALSE(std::filesystem::exists(dir / "bad"));
   EXPECT_FALSE(std::filesystem::exists(dir / "after"));
+  const auto sys = std::chrono::file_clock::to_sys(std::filesystem::last_write_time(dir / "big.bin"));
+  const std::time_t t = std::chrono::system_clock::to_time_t(sys);
+  char when[32];
+  std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", std::localtime(&t));
+  EXPECT_STREQ(when, "2021-06-15 13:45:30");
+  const auto perms = [&](const char* n) { return std::filesystem::status(dir / n).permissions(); };
+  EXPECT_EQ(perms("big.bin") & std::filesystem::perms::owner_write, std::filesystem::perms::none);
+  EXPECT_NE(perms("cut.txt") & std::filesystem::perms::owner_write, std::filesystem::perms::none);
   missing.folder = dir / "missing";
   EXPECT_EQ(run(file, &missing), kExtractCannotCreate);
   EXPECT_EQ(missing.first.size(), 2u);
@@ -281,39 +304,6 @@ TEST(ExtractCallback, SinksStopsResultsAndMismatch) {
   EXPECT_EQ(run(Archive().stored("part", "x", cont).save(dir, "c.rar"), &rec), kExtractNoArchive);
   EXPECT_TRUE(rec.first.empty());
   EXPECT_EQ(run(Archive().stored("a", "1").stored("part", "x", cont).save(dir, "d.rar"), &rec), kExtractOk);
-}
-
-TEST(ExtractSinks, LargeStoredEntryThroughFileAndMemoryWithTimeAndAttributes) {
-  vxtest::TempDir dir;
-  const Bytes big = vxtest::random_bytes(3 * 32768 + 17, 7);
-  Archive a;
-  EntrySpec ro = entry_header("big.bin", kAttrArchive | kAttrReadOnly);
-  ro.file_time = dos_time_from_parts(2021, 6, 15, 13, 45, 30);
-  add_stored_entry(&a.w, ro, big.data(), static_cast<uint32_t>(big.size()));
-  // A stored entry whose packed data is longer than its size gives only its size.
-  EntrySpec cut = entry_header("cut.txt");
-  cut.unp_size = 3;
-  cut.file_crc = entry_checksum(ArchiveForm::kMarked, reinterpret_cast<const uint8_t*>("abc"), 3);
-  add_entry(&a.w, cut, reinterpret_cast<const uint8_t*>("abcdefgh"), 8);
-  auto file = a.save(dir);
-  Recorder mem;
-  EXPECT_EQ(run(file, &mem), kExtractOk);
-  ASSERT_EQ(mem.second.size(), 2u);
-  EXPECT_EQ(Bytes(mem.second[0].begin(), mem.second[0].end() - 1), big);
-  EXPECT_EQ(mem.second[1], (Bytes{'a', 'b', 'c', 0}));
-  Recorder out;
-  out.mode = Recorder::kFile;
-  out.folder = dir.path();
-  ASSERT_EQ(run(file, &out), kExtractOk);
-  EXPECT_EQ(vxtest::read_file(dir / "big.bin"), big);
-  const auto sys = std::chrono::file_clock::to_sys(std::filesystem::last_write_time(dir / "big.bin"));
-  const std::time_t t = std::chrono::system_clock::to_time_t(sys);
-  char when[32];
-  std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", std::localtime(&t));
-  EXPECT_STREQ(when, "2021-06-15 13:45:30");
-  const auto perms = [&](const char* n) { return std::filesystem::status(dir / n).permissions(); };
-  EXPECT_EQ(perms("big.bin") & std::filesystem::perms::owner_write, std::filesystem::perms::none);
-  EXPECT_NE(perms("cut.txt") & std::filesystem::perms::owner_write, std::filesystem::perms::none);
 }
 
 #ifndef _WIN32

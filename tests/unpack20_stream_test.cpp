@@ -1,7 +1,12 @@
-// The decompressor: a digest of what random and damaged streams decode to.
-// (The compressor's round trips, pack20_roundtrip_test, cover the
-// well-formed streams.)
+// Compressed streams: a digest of what random and damaged streams decode to,
+// and the compressor at every level, solid and not, as vxpack uses it, back
+// through the decoder. The round trip's samples reach the window's far end,
+// the longest match and code lengths that must be cut to 15 bits; the packed
+// size of a fixed input is pinned per level (equal or smaller passes), so a
+// change that only costs ratio fails too.
 #include <gtest/gtest.h>
+
+#include <cstring>
 
 #include "archive/unpack20.h"
 #include "packer/pack20.h"
@@ -60,5 +65,103 @@ TEST(Stream, RandomAndDamagedStreamsDecodeAsBefore) {
   destroy_packer(packer);
   EXPECT_EQ(digest, 0xE2F291B0u) << std::hex << digest;
 }
+
+// Noise, zeros, and the same noise again from distance bytes back.
+Bytes repeated_across(std::size_t distance) {
+  const Bytes noise = vxtest::random_bytes(50000, static_cast<uint32_t>(distance));
+  Bytes out = noise;
+  out.resize(distance, 0);
+  out.insert(out.end(), noise.begin(), noise.end());
+  return out;
+}
+
+// Bytes 0..21 where byte s occurs as often as the (s+1)th Fibonacci number,
+// in a scrambled order: an unlimited Huffman code for them is 21 levels deep,
+// past the format's 15 bits.
+Bytes fibonacci_bytes() {
+  Bytes out;
+  for (uint32_t s = 0, a = 1, b = 1; s < 22; ++s, b = a + b, a = b - a) out.insert(out.end(), a, static_cast<uint8_t>(s));
+  const Bytes noise = vxtest::random_bytes(out.size() * 4, 99);
+  for (std::size_t i = out.size() - 1; i > 0; --i) {
+    uint32_t r;
+    std::memcpy(&r, &noise[i * 4], 4);
+    std::swap(out[i], out[r % (i + 1)]);
+  }
+  return out;
+}
+
+// Text; a mix with repeats 8 KB, 256 KB and a few hundred bytes back; noise
+// (stored); the first entry again (a solid chain codes it almost for free,
+// across the noise); empty and one-byte entries (stored); a long run; noise
+// repeated 1,000,000 bytes back (only a match near the window's size finds
+// it) and 1,100,000 bytes back (beyond reach); text; skewed byte counts.
+const std::vector<Bytes>& samples() {
+  static const std::vector<Bytes> s = [] {
+    std::vector<Bytes> v{vxtest::text_like_bytes(100000, 7)};
+    Bytes mix;
+    for (uint32_t i = 0; mix.size() < 300000; ++i) {
+      const Bytes piece = (i % 3 == 0) ? vxtest::random_bytes(700 + i % 5000, i) : vxtest::text_like_bytes(900, i);
+      mix.insert(mix.end(), piece.begin(), piece.end());
+      const std::size_t back = (i % 4 == 0) ? 0x2000 : (i % 4 == 1) ? 0x40000 : 0x101 + i * 37;
+      if (mix.size() > back + 300) mix.insert(mix.end(), mix.end() - back, mix.end() - back + 40 + i % 200);
+    }
+    v.push_back(mix);
+    v.push_back(vxtest::random_bytes(70000, 0xC0FFEE));
+    v.push_back(v[0]);
+    v.push_back({});
+    v.push_back(vxtest::bytes_of("a"));
+    v.push_back(Bytes(300000, 0));
+    v.push_back(repeated_across(1000000));
+    v.push_back(repeated_across(1100000));
+    v.push_back(vxtest::text_like_bytes(50000, 8));
+    v.push_back(fibonacci_bytes());
+    return v;
+  }();
+  return s;
+}
+constexpr bool kStored[] = {false, false, true, false, true, true, false, false, false, false, false};
+
+class Levels : public ::testing::TestWithParam<int> {};
+
+// Entries that do not shrink are stored by the caller and forgotten by the
+// packer; the others decode back in one decoder state (a solid chain needs the
+// earlier entries in the window, and none of the stored ones).
+TEST_P(Levels, EveryEntryComesBackAndNoLargerThanPinned) {
+  // Solid totals per level as the compressor stands: a smaller one passes
+  // (then lower the pin), a larger one is lost ratio.
+  const std::size_t pinned[] = {0, 424279, 408859, 390401, 385731, 314274};
+  vxtest::TempDir dir;
+  for (bool solid : {true, false}) {
+    SCOPED_TRACE(solid ? "solid" : "separate");
+    Packer* packer = create_packer(GetParam());
+    vxtest::DecodePass pass(dir.path());
+    std::size_t total = 0;  // packed bytes of the compressed entries
+    bool chain_started = false;
+    for (std::size_t i = 0; i < samples().size(); ++i) {
+      const Bytes& data = samples()[i];
+      const uint32_t size = static_cast<uint32_t>(data.size());
+      Bytes out;
+      bool continued = false;
+      pack_entry(packer, data.data(), size, solid, &out, &continued);
+      EXPECT_EQ(out.size() >= size, kStored[i]) << i;
+      if (out.size() >= size) {
+        discard_last_entry(packer);
+        continue;
+      }
+      // The first compressed entry starts the chain, every later one continues it.
+      EXPECT_EQ(continued, solid && chain_started) << i;
+      chain_started = true;
+      total += out.size();
+      const vxtest::EntryResult r = pass.decode(out, size, continued);
+      EXPECT_TRUE(r.output == data) << i;
+      EXPECT_EQ(r.packed_left, 0u) << i;
+    }
+    destroy_packer(packer);
+    if (solid) {
+      EXPECT_LE(total, pinned[GetParam()]);
+    }
+  }
+}
+INSTANTIATE_TEST_SUITE_P(Pack20, Levels, ::testing::Range(kPackFastest, kPackBest + 1));
 
 }  // namespace

@@ -8,7 +8,6 @@
 // damaged archives and names that try to leave the output folder.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 #include <sstream>
@@ -169,23 +168,6 @@ TEST(PackageChecks, EachMistakeIsNamedWithItsFix) {
     EXPECT_NE(b.err.find(row.message), std::string::npos) << row.mistake << "\n" << b.messages();
     EXPECT_NE(b.err.find(row.exit ? "error: " : "warning: "), std::string::npos) << row.mistake;
     EXPECT_EQ(vxtest::read_file(d.dir / "Setup.exe") == kOlder, row.exit != 0) << row.mistake;
-  }
-}
-
-// The checks ask the installer's own reader, so they say what it does with
-// a byte-order mark or blanks in front of a key, whichever way it reads them.
-TEST(PackageChecks, KeyLinesAgreeWithTheInstallersReader) {
-  for (const std::string& inf : {std::string("\xEF\xBB\xBFID=FOO\r\nGroup=F\r\nExe=Foo.exe\r\n"),
-                                 std::string("  ID=FOO\r\nGroup=F\r\nExe=Foo.exe\r\n")}) {
-    PackageDir d;
-    d.put("foo.inf", inf);
-    std::string id;
-    const bool read = vxpack::read_install_key(inf, "ID", 4, &id);
-    const vxpack::Package p = d.scan();
-    const bool warned = std::any_of(p.problems.begin(), p.problems.end(),
-                                    [](const auto& pr) { return pr.text.find("not read by") != std::string::npos; });
-    EXPECT_EQ(warned, !read) << inf;
-    EXPECT_EQ(p.facts.id, read ? "FOO" : "");
   }
 }
 
