@@ -1,3 +1,2 @@
-# The support layer and the archive reader and writer.
-vx_add_test(support_test support_test.cpp LIBS vx_test_support)
-vx_add_test(extract_test extract_test.cpp LIBS vx_test_support)
+# The support layer, and the archive reader and writer.
+vx_add_test(reader_test reader_test.cpp LIBS vx_test_support)

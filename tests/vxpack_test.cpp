@@ -171,19 +171,6 @@ TEST(PackageChecks, EachMistakeIsNamedWithItsFix) {
   }
 }
 
-TEST(PackageChecks, LargerThanTheReaderCanAddressStopsBeforeWriting) {
-  PackageDir d;
-  for (const char* name : {"a.dat", "b.dat"}) {
-    d.put(name, "");
-    fs::resize_file(d.package / name, 0x40000000);  // sparse on the usual file systems
-  }
-  const Built b = d.build();
-  EXPECT_EQ(b.code, vxpack::kExitPackageErrors);
-  EXPECT_NE(b.messages().find("could be 2147"), std::string::npos) << b.messages();
-  EXPECT_NE(b.messages().find("at most 2,147,483,647 bytes"), std::string::npos);
-  EXPECT_FALSE(fs::exists(d.dir / "Setup.exe.partial"));
-}
-
 // What goes in: no leftovers of other tools, not the output, not what
 // --exclude names; and in which order: the installer's texts first, then by
 // extension and size.
@@ -251,23 +238,11 @@ TEST(StubCheck, OnlyABareSetupStubIsTakenAsStub) {
   EXPECT_EQ(fs::exists(d.dir / "Setup.exe"), built_in);
 }
 
-// A clean package builds without a word even when warnings count, and reads
-// as the installer reads it.
-TEST(PackageChecks, CleanPackageBuildsQuietlyWithItsFacts) {
-  PackageDir d;
-  d.put("Foo_DE.LNG", "[S]\r\nLanguage=Deutsch\r\n");  // the built-in German's own pack is fine
-  vxpack::BuildOptions strict;
-  strict.strict = true;
-  const Built b = d.build(strict);
-  EXPECT_EQ(b.code, 0) << b.messages();
-  const vxpack::Package p = d.scan();
-  EXPECT_EQ(p.facts.product + "|" + p.facts.version + "|" + p.facts.id + "|" + p.facts.exe + "|" + p.facts.base_name,
-            "Foo Tool|1.2|FOO|Foo.exe|Foo");
-}
-
-// The clean package plus an empty file, noise and a file larger than the
-// window: text, noise, then the text again from 900 KB back.
+// The clean package plus the built-in German's own pack (which is fine), an
+// empty file, noise and a file larger than the window: text, noise, then the
+// text again from 900 KB back.
 void add_bulk(PackageDir& d) {
+  d.put("Foo_DE.LNG", "[S]\r\nLanguage=Deutsch\r\n");
   d.put("empty.dat", "");
   const Bytes noise = vxtest::random_bytes(30000, 3);
   d.put("noise.bin", std::string(noise.begin(), noise.end()));
@@ -294,9 +269,14 @@ TEST_P(BuildLevels, OutputReadsBackWithItsHeaders) {
   // A read-only file gets the read-only attribute.
   fs::permissions(d.package / "UnInst.exe", fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                   fs::perm_options::remove);
-  const Built b = d.build(level(m, solid));
+  vxpack::BuildOptions o = level(m, solid);
+  o.strict = true;  // warnings count: the clean package builds without a word
+  const Built b = d.build(o);
   ASSERT_EQ(b.code, 0) << b.err;
-  EXPECT_NE(b.out.find("10 files"), std::string::npos) << b.out;
+  EXPECT_EQ(b.err, "");
+  EXPECT_NE(b.out.find("11 files"), std::string::npos) << b.out;
+  const vxpack::PackageFacts f = d.scan().facts;
+  EXPECT_EQ(f.product + "|" + f.version + "|" + f.id + "|" + f.exe + "|" + f.base_name, "Foo Tool|1.2|FOO|Foo.exe|Foo");
   const Bytes setup = vxtest::read_file(d.dir / "Setup.exe");
   EXPECT_EQ(Bytes(setup.begin(), setup.begin() + stub_image().size()), bytes_of(stub_image()));
   EXPECT_FALSE(fs::exists(d.dir / "Setup.exe.partial"));
@@ -305,7 +285,7 @@ TEST_P(BuildLevels, OutputReadsBackWithItsHeaders) {
   std::string error;
   ASSERT_TRUE(vxpack::read_archive_info(d.dir / "Setup.exe", &info, &error)) << error;
   EXPECT_EQ(info.offset, static_cast<int32_t>(stub_image().size()));
-  ASSERT_EQ(info.entries.size(), 10u);
+  ASSERT_EQ(info.entries.size(), 11u);
   bool chain_started = false;
   for (const auto& e : info.entries) {
     SCOPED_TRACE(e.name);
@@ -367,7 +347,8 @@ TEST(Build, TimesAndReproducibleOutput) {
 // A build that cannot start leaves an older output alone; one whose output
 // does not read back removes it (behind a stub that carries an archive marker
 // of its own, the verify pass sees no entries: a block too short ends the
-// walk); without the verify pass it stands. --quiet hides the warnings.
+// walk); without the verify pass it stands. --quiet hides the warnings, not
+// the errors.
 TEST(Build, FailuresLeaveNoOutputAndQuietHidesWarnings) {
   PackageDir d;
   vxtest::write_file(d.dir / "Setup.exe", kOlder);
@@ -392,7 +373,19 @@ TEST(Build, FailuresLeaveNoOutputAndQuietHidesWarnings) {
   b = d.build(o);
   EXPECT_EQ(b.code, 0);
   EXPECT_EQ(b.out + b.err, "");
-  EXPECT_TRUE(fs::exists(d.dir / "Setup.exe"));
+  const Bytes built = vxtest::read_file(d.dir / "Setup.exe");
+  EXPECT_NE(built, kOlder);
+  // Files larger together than the reader can address stop the build before writing.
+  for (const char* name : {"a.dat", "b.dat"}) {
+    d.put(name, "");
+    fs::resize_file(d.package / name, 0x40000000);  // sparse on the usual file systems
+  }
+  b = d.build(o);
+  EXPECT_EQ(b.code, vxpack::kExitPackageErrors);
+  EXPECT_NE(b.err.find("could be 2147"), std::string::npos) << b.err;
+  EXPECT_NE(b.err.find("at most 2,147,483,647 bytes"), std::string::npos);
+  EXPECT_EQ(vxtest::read_file(d.dir / "Setup.exe"), built);
+  EXPECT_FALSE(fs::exists(d.dir / "Setup.exe.partial"));
 }
 
 // The package's own UnInst.exe wins; without one the standard uninstaller
