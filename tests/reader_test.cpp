@@ -2,8 +2,8 @@
 // (other block types, names, attributes, where it ends or finds damage), the
 // extraction driver's callback protocol, sinks and entry tests, the memory
 // sink's growth; the property that no cut and no changed byte of a written
-// archive passes as sound. Beneath it the support layer: path text, the ANSI
-// conversions, the file layer.
+// archive passes as sound. Beneath it the support layer: bounded text and
+// path operations, the ANSI conversions, the file layer.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -421,21 +421,63 @@ TEST(MemoryBuffer, GrowsInFewSteps) {
   byte_buffer_reset(&b);
 }
 
-TEST(PathText, CutAndNameOffset) {
-  struct Case {
-    const char* in;
-    const char* out;
-    int index;
-  } cases[] = {{"C:\\dir\\file", "C:\\dir", 6}, {"C:\\dir", "C:\\", 3}, {"C:\\", "C:\\", 3},
-               {"dir\\", "dir", 3},             {"plain", "", 0},      {"\\top", "", 0},
-               {"X:/", "X:/", 3}};
-  for (const Case& c : cases) {
-    vxtest::WideString s = wide(std::filesystem::path(c.in));
-    WideChar buf[32];
-    copy_text(s.c_str(), buf, 32);
-    EXPECT_EQ(cut_at_last_separator(buf), c.index) << c.in;
-    EXPECT_EQ(narrow(buf), c.out) << c.in;
+// The bounded text and path operations at their edges: the result (for a
+// cut, the index of the name behind the separator) and the buffer after it.
+TEST(PathText, ResultsAndContentAtTheEdges) {
+  enum Op { kAppend, kCopy, kJoin, kSeparator, kCut };
+  const struct {
+    Op op;
+    const char* before;
+    const char* text;  // nullptr: a missing text
+    int capacity;
+    int result;
+    const char* after;
+  } cases[] = {
+      {kAppend, "", "abc", 3, kTextTruncated, "ab"},
+      {kAppend, "", "abc", 4, kTextOk, "abc"},
+      // A full buffer refuses even an empty text and stays as it was.
+      {kAppend, "abc", "", 4, kTextNoRoom, "abc"},
+      // Capacity 0 or a missing text: 0 and nothing changed.
+      {kAppend, "abc", "x", 0, kTextOk, "abc"},
+      {kAppend, "abc", nullptr, 8, kTextOk, "abc"},
+      // A copy empties the buffer first.
+      {kCopy, "xy", "abcdef", 4, kTextTruncated, "abc"},
+      {kCopy, "xy", nullptr, 4, kTextOk, ""},
+      {kSeparator, "C:\\dir/", nullptr, 16, kTextOk, "C:\\dir/"},
+      {kSeparator, "C:", nullptr, 16, kTextOk, "C:\\"},
+      {kSeparator, "", nullptr, 16, kTextOk, ""},
+      {kSeparator, "abc", nullptr, 4, kTextNoRoom, "abc"},
+      {kJoin, "C:\\dir\\", "\\x", 16, kTextOk, "C:\\dir\\x"},
+      {kJoin, "C:\\dir", "x", 16, kTextOk, "C:\\dir\\x"},
+      {kJoin, "C:\\dir", "", 16, kTextOk, "C:\\dir"},
+      {kJoin, "", "name", 16, kTextOk, "name"},
+      {kCut, "C:\\dir\\file", nullptr, 0, 6, "C:\\dir"},
+      {kCut, "C:\\dir", nullptr, 0, 3, "C:\\"},
+      {kCut, "C:\\", nullptr, 0, 3, "C:\\"},
+      {kCut, "dir\\", nullptr, 0, 3, "dir"},
+      {kCut, "plain", nullptr, 0, 0, ""},
+      {kCut, "\\top", nullptr, 0, 0, ""},
+      {kCut, "X:/", nullptr, 0, 3, "X:/"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.before) + " + " + (c.text ? c.text : "(none)"));
+    WideChar buf[16] = {};
+    const vxtest::WideString before = wide(std::filesystem::path(c.before));
+    const vxtest::WideString text = wide(std::filesystem::path(c.text ? c.text : ""));
+    std::copy(before.begin(), before.end(), buf);
+    const WideChar* t = c.text ? text.c_str() : nullptr;
+    const int result = c.op == kAppend      ? append_text(t, buf, c.capacity)
+                       : c.op == kCopy      ? copy_text(t, buf, c.capacity)
+                       : c.op == kJoin      ? join_path(t, buf, c.capacity)
+                       : c.op == kSeparator ? add_separator(buf, c.capacity)
+                                            : cut_at_last_separator(buf);
+    EXPECT_EQ(result, c.result);
+    EXPECT_EQ(narrow(buf), c.after);
   }
+  EXPECT_EQ(append_text(VX_WIDE("x"), nullptr, 8), kTextOk);
+  char narrow_buf[4] = "ab";
+  EXPECT_EQ(append_narrow("cd", narrow_buf, 4), kTextTruncated);
+  EXPECT_STREQ(narrow_buf, "abc");
   EXPECT_EQ(name_offset(VX_WIDE("a\\b/c.txt")), 4);
   EXPECT_EQ(name_offset(VX_WIDE("c.txt")), 0);
   EXPECT_EQ(name_offset(VX_WIDE("dir\\")), 4);

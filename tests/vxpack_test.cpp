@@ -253,13 +253,6 @@ void add_bulk(PackageDir& d) {
   d.put("data/big.dat", std::string(big.begin(), big.end()));
 }
 
-vxpack::BuildOptions level(int m, bool solid = true) {
-  vxpack::BuildOptions o;
-  o.level = m;
-  o.solid = solid;
-  return o;
-}
-
 class BuildLevels : public ::testing::TestWithParam<std::pair<int, bool>> {};
 
 TEST_P(BuildLevels, OutputReadsBackWithItsHeaders) {
@@ -269,7 +262,9 @@ TEST_P(BuildLevels, OutputReadsBackWithItsHeaders) {
   // A read-only file gets the read-only attribute.
   fs::permissions(d.package / "UnInst.exe", fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                   fs::perm_options::remove);
-  vxpack::BuildOptions o = level(m, solid);
+  vxpack::BuildOptions o;
+  o.level = m;
+  o.solid = solid;
   o.strict = true;  // warnings count: the clean package builds without a word
   const Built b = d.build(o);
   ASSERT_EQ(b.code, 0) << b.err;
@@ -392,13 +387,13 @@ TEST(Build, FailuresLeaveNoOutputAndQuietHidesWarnings) {
 // goes in (unless left out), carrying the list of what the installer writes.
 TEST(Build, AddsTheStandardUninstallerWhenThePackageHasNone) {
   PackageDir d;
-  EXPECT_NE(d.build(level(0), "Own.exe").out.find("uninstaller: the package's own UnInst.exe"), std::string::npos);
+  EXPECT_NE(d.build({}, "Own.exe").out.find("uninstaller: the package's own UnInst.exe"), std::string::npos);
   fs::remove(d.package / "UnInst.exe");
-  vxpack::BuildOptions o = level(0);
+  vxpack::BuildOptions o;
   o.uninstaller = false;
   EXPECT_NE(d.build(o, "None.exe").out.find("uninstaller: none\n"), std::string::npos);
   if (vxpack::embedded_uninstaller().empty()) GTEST_SKIP() << "no uninstaller built in";
-  const Built b = d.build(level(2));
+  const Built b = d.build();
   ASSERT_EQ(b.code, 0) << b.err;
   EXPECT_NE(b.out.find("uninstaller: the standard UnInst.exe"), std::string::npos) << b.out;
   EXPECT_EQ(b.err.find("UnInst.exe"), std::string::npos) << b.err;
