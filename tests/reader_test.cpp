@@ -207,6 +207,7 @@ TEST(ReadBlock, FoundEndAndDamage) {
        cut(patched(patched(old, second + 5, {32, 0}), second + 26, {0, 0}), second + 30), damaged},
       {"old form, directory with data, no data-size flag", patched(old, second + 3, {0xE0, 0}), damaged},
       {"old form, packed size past 2 GiB", patched(old, second + 7, {0xF0, 0xFF, 0xFF, 0x7F}), damaged},
+      {"old form, data up to the last 32-bit position", patched(old, second + 7, {0x8F, 0xFF, 0xFF, 0x7F}), both},
       {"old form, head_size below what the name needs", patched(old, second + 5, {32, 0}), damaged},
   };
   for (const Case& c : cases) {
