@@ -195,6 +195,7 @@ TEST(ReadBlock, FoundEndAndDamage) {
       {"main header cut short", cut(archive_with({}), 7 + 10), none},
       {"main header behind an image cut short", cut(archive_with({}, 100), 117), none},
       {"old form main header cut short", cut(archive_with({}, 600, ArchiveForm::kOld), 610), none},
+      {"marked, cut at a block boundary", cut(tail, 7 + 13 + 33 + 1), damaged},
       {"marked, signed later", signed_later, both},
       {"marked, no archive checksum", unsummed.w.bytes, {}},
       {"old form, whole", old, both},
