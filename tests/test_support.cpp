@@ -44,6 +44,10 @@ Bytes read_file(const std::filesystem::path& path) {
 
 Bytes bytes_of(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
+WideString wide(const std::string& utf8) {
+  return wide(std::filesystem::path(std::u8string(utf8.begin(), utf8.end())));
+}
+
 WideString wide(const std::filesystem::path& path) {
   const std::u16string s = path.u16string();
   return WideString(s.begin(), s.end());

@@ -38,7 +38,8 @@ void write_file(const std::filesystem::path& path, const Bytes& bytes);
 Bytes read_file(const std::filesystem::path& path);
 Bytes bytes_of(const std::string& text);
 
-// A path as UTF-16, and UTF-16 text back as UTF-8.
+// UTF-8 text or a path as UTF-16, and back.
+WideString wide(const std::string& utf8);
 WideString wide(const std::filesystem::path& path);
 std::string narrow(const WideChar* text);
 
