@@ -67,7 +67,7 @@ TEST_F(SetupDialog, ShowsThePackageAndServesItsControls) {
     EXPECT_EQ(languages(dialog), L"Dansk- English- Fran\u00E7ais- German- Italiano- ");
     SendMessageW(dialog, WM_COMMAND, IDM_CHECK_ALL, 0);
     EXPECT_EQ(languages(dialog), L"Dansk+ English+ Fran\u00E7ais+ German+ Italiano+ ");
-    for (LanguageCode code : {kFR, kIT}) check_language(dialog, code, false);
+    for (LanguageCode code : {kFR, make_language_code('I', 'T')}) check_language(dialog, code, false);
     SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDM_INVERT, 1), 0);  // any notification code
     EXPECT_EQ(languages(dialog), L"Dansk- English- Fran\u00E7ais+ German- Italiano+ ");
 

@@ -81,7 +81,6 @@ std::wstring languages(HWND dialog);
 void check_language(HWND dialog, LanguageCode code, bool checked);
 
 inline constexpr LanguageCode kFR = make_language_code('F', 'R');
-inline constexpr LanguageCode kIT = make_language_code('I', 'T');
 
 // The test package: ID VXT, Group "VxTest Tool", main program VxMain.exe
 // (entry 10), language packs US, DE, FR (in a folder, then a second one), IT,
