@@ -378,6 +378,19 @@ void remove_earlier_installation() {
   RegDeleteKeyValueW(HKEY_CURRENT_USER, kVendorKey, kSampleId);
 }
 
+// Waits for a message box with this caption (of any process: the copy in
+// the temporary folder shows the last one), presses button and returns the
+// box's text; empty when none appeared.
+std::wstring answer_box(const wchar_t* caption, int button) {
+  HWND box = nullptr;
+  if (!wait_until([&] { return (box = FindWindowW(L"#32770", caption)) != nullptr && IsWindowVisible(box); })) {
+    return L"";
+  }
+  const std::wstring text = window_text(GetDlgItem(box, 0xFFFF));
+  SendMessageW(GetDlgItem(box, button), BM_CLICK, 0, 0);
+  return text;
+}
+
 TEST_F(SetupInstall, SampleInstallsAndItsUninstallerRemovesIt) {
   remove_earlier_installation();
   const fs::path target = dir_ / "Foo Tool here";
@@ -415,66 +428,48 @@ TEST_F(SetupInstall, SampleInstallsAndItsUninstallerRemovesIt) {
   EXPECT_TRUE(links_to(link_in(group, kSampleGroup), target / "FooTool.exe", target));
   EXPECT_TRUE(links_to(link_in(group, L"Uninstall"), uninstaller, target));
 
-  // The uninstaller hands over to a copy of itself and ends; the copy then
-  // removes the files, the folder that is then empty, the shortcuts and the
-  // records.
-  EXPECT_EQ(run_process(quoted(uninstaller) + L" /S", 20000), 0);
-  wait_until([&] {
-    return !fs::exists(target) && read_registry(HKEY_LOCAL_MACHINE, kSampleUninstallKey, L"DisplayName") == L"<missing>";
-  });
-  EXPECT_FALSE(fs::exists(target));
+  // The user's own file stays, and so does the folder; ReadMe.txt is held
+  // open, so the report names it. The uninstaller hands over to a copy of
+  // itself, which asks (in the temporary folder: any process's box counts),
+  // then removes the rest, the shortcuts and the records, and the original.
+  vxtest::write_file(target / "Mine.txt", bytes_of("the user's"));
+  HANDLE busy = CreateFileW((target / "ReadMe.txt").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                            nullptr);
+  HANDLE process = start_process(quoted(uninstaller));
+  ASSERT_NE(process, nullptr);
+  EXPECT_NE(answer_box(kSampleGroup, IDYES), L"") << "the question";
+  WaitForSingleObject(process, 20000);
+  CloseHandle(process);
+  const std::wstring report = answer_box(kSampleGroup, IDOK);
+  EXPECT_NE(report.find(L"\nReadMe.txt"), std::wstring::npos) << fs::path(report).string();
+  EXPECT_EQ(report.find(L"FooTool.exe"), std::wstring::npos);
+  CloseHandle(busy);
+  wait_until([&] { return !fs::exists(uninstaller); });
+  EXPECT_EQ(names_in(target), (std::vector<std::string>{"Mine.txt", "ReadMe.txt"}));
   EXPECT_EQ(read_registry(HKEY_LOCAL_MACHINE, kSampleUninstallKey, L"DisplayName"), L"<missing>");
   EXPECT_EQ(read_registry(HKEY_CURRENT_USER, kVendorKey, kSampleId), L"<missing>");
   EXPECT_FALSE(fs::exists(desktop_link));
   EXPECT_FALSE(fs::exists(group));
 }
 
-// Waits for a message box with this caption (of any process: the copy in
-// the temporary folder shows the last one), presses button and returns the
-// box's text; empty when none appeared.
-std::wstring answer_box(const wchar_t* caption, int button) {
-  HWND box = nullptr;
-  if (!wait_until([&] { return (box = FindWindowW(L"#32770", caption)) != nullptr && IsWindowVisible(box); })) {
-    return L"";
-  }
-  const std::wstring text = window_text(GetDlgItem(box, 0xFFFF));
-  SendMessageW(GetDlgItem(box, button), BM_CLICK, 0, 0);
-  return text;
-}
-
-TEST(Uninstaller, RemovesOnlyListedFilesOfItsFolderAndNamesOneInUse) {
-  // The list names files outside the folder in every way a name can; the
-  // user added mine.txt; busy.dat is held open.
+TEST(Uninstaller, RemovesNothingOutsideItsFolder) {
+  // The list names files outside the folder in every way a name can.
   vxtest::TempDir dir;
   const fs::path folder = dir.path() / "Product";
   const fs::path elsewhere = dir.path() / "elsewhere.txt";
   fs::create_directories(folder);
-  for (const fs::path& file : {folder / "a.txt", folder / "busy.dat", folder / "mine.txt", dir / "outside.txt", elsewhere}) {
-    vxtest::write_file(file, vxtest::bytes_of("content"));
+  for (const fs::path& file : {folder / "a.txt", dir / "outside.txt", elsewhere}) {
+    vxtest::write_file(file, bytes_of("content"));
   }
-  const std::string list = "ID=VXU\r\nGroup=VxUninst Test\r\nExe=\r\nFile=a.txt\r\nFile=busy.dat\r\nFile=..\\outside.txt\r\n"
-                           "File=" + elsewhere.string() + "\r\nFile=..\r\nFile=" + dir.path().string() +
-                           "\r\nFile=UnInst.exe\r\n";
+  const std::string list = "ID=VXU\r\nGroup=VxUninst Test\r\nExe=\r\nFile=a.txt\r\nFile=..\\outside.txt\r\nFile=" +
+                           elsewhere.string() + "\r\nFile=..\r\nFile=" + dir.path().string() + "\r\nFile=UnInst.exe\r\n";
   const vxtest::Bytes program = vxtest::read_file(VX_UNINSTALLER_PATH);
   const std::string uninstaller = vxpack::attach_uninstall_list(std::string(program.begin(), program.end()), list);
   vxtest::write_file(folder / "UnInst.exe", vxtest::Bytes(uninstaller.begin(), uninstaller.end()));
-  HANDLE busy = CreateFileW((folder / "busy.dat").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                            nullptr);
-  ASSERT_NE(busy, INVALID_HANDLE_VALUE);
-  HANDLE process = start_process(quoted(folder / "UnInst.exe"));
-  ASSERT_NE(process, nullptr);
-  EXPECT_NE(answer_box(L"VxUninst Test", IDYES), L"") << "the question";
-  WaitForSingleObject(process, 20000);
-  CloseHandle(process);
-  const std::wstring report = answer_box(L"VxUninst Test", IDOK);
-  EXPECT_NE(report.find(L"\nbusy.dat"), std::wstring::npos) << fs::path(report).string();
-  EXPECT_EQ(report.find(L"a.txt"), std::wstring::npos);
-  CloseHandle(busy);
-  wait_until([&] { return !fs::exists(folder / "UnInst.exe"); });
-  for (const char* gone : {"a.txt", "UnInst.exe"}) EXPECT_FALSE(fs::exists(folder / gone)) << gone;
-  for (const fs::path& kept : {folder / "busy.dat", folder / "mine.txt", dir / "outside.txt", elsewhere}) {
-    EXPECT_TRUE(fs::exists(kept)) << kept.string();
-  }
+  EXPECT_EQ(run_process(quoted(folder / "UnInst.exe") + L" /S", 20000), 0);
+  wait_until([&] { return !fs::exists(folder); });
+  EXPECT_FALSE(fs::exists(folder)) << "its listed files gone, then the folder";
+  for (const fs::path& kept : {dir / "outside.txt", elsewhere}) EXPECT_TRUE(fs::exists(kept)) << kept.string();
 }
 
 }  // namespace
