@@ -34,7 +34,7 @@ struct PackageFile {
 struct Harness {
   std::function<void(HWND)> script;            // runs once the dialog is shown
   std::function<void(HWND)> other_dialog;      // a dialog of neither kind (folder browser)
-  std::vector<std::wstring> boxes;             // message boxes, "caption: text" and " (error)" or " (information)"
+  std::vector<std::wstring> boxes;             // message boxes: "caption: text", then " (error)" or " (information)"
   std::vector<std::wstring> menus;             // popup menus, "ID text;" per item
   HWND dialog = nullptr;
   UINT_PTR script_timer = 0;

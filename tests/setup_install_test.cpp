@@ -461,8 +461,9 @@ TEST(Uninstaller, RemovesNothingOutsideItsFolder) {
   for (const fs::path& file : {folder / "a.txt", dir / "outside.txt", elsewhere}) {
     vxtest::write_file(file, bytes_of("content"));
   }
-  const std::string list = "ID=VXU\r\nGroup=VxUninst Test\r\nExe=\r\nFile=a.txt\r\nFile=..\\outside.txt\r\nFile=" +
-                           elsewhere.string() + "\r\nFile=..\r\nFile=" + dir.path().string() + "\r\nFile=UnInst.exe\r\n";
+  const std::string list = "ID=VXU\r\nGroup=VxUninst Test\r\nExe=\r\nFile=a.txt\r\nFile=..\\outside.txt\r\n"
+                           "File=" + elsewhere.string() + "\r\nFile=..\r\nFile=" + dir.path().string() +
+                           "\r\nFile=UnInst.exe\r\n";
   const vxtest::Bytes program = vxtest::read_file(VX_UNINSTALLER_PATH);
   const std::string uninstaller = vxpack::attach_uninstall_list(std::string(program.begin(), program.end()), list);
   vxtest::write_file(folder / "UnInst.exe", vxtest::Bytes(uninstaller.begin(), uninstaller.end()));
