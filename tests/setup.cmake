@@ -21,9 +21,10 @@ target_link_libraries(vx_setup_harness PUBLIC vx_setup vx_test_support comctl32 
 add_dependencies(vx_setup_harness vxstub)
 
 vx_add_test(setup_dialog_test setup_dialog_test.cpp ${VX_SETUP_RESOURCES} LIBS vx_setup_harness)
-target_compile_definitions(setup_dialog_test PRIVATE VX_FOOTOOL_PATH="$<TARGET_FILE:FooTool>")
+target_compile_definitions(setup_dialog_test PRIVATE VX_FOOTOOL_PATH="$<TARGET_FILE:FooTool>"
+                           VX_SAMPLE_SETUP="${VX_SAMPLE_SETUP}")
 target_include_directories(setup_dialog_test PRIVATE ${PROJECT_SOURCE_DIR}/setup)
-add_dependencies(setup_dialog_test FooTool)
+add_dependencies(setup_dialog_test FooTool sample_setup)
 
 # The sample Setup.exe started as a process in the three UI languages (Wine
 # takes the system language from LANG); screenshots go to build/.../artifacts.
@@ -55,16 +56,12 @@ foreach(stub_limit vxstub:65536 vxuninst:200000)
 endforeach()
 
 # The installation on OK: files, registry, shortcuts, fallback and messages,
-# with the real dialog against packages the tests build.
-vx_add_test(setup_install_test setup_install_test.cpp ${VX_SETUP_RESOURCES} LIBS vx_setup_harness uuid)
-target_include_directories(setup_install_test PRIVATE ${PROJECT_SOURCE_DIR}/setup)
-
-# The sample Setup.exe installed as a process through setup_probe, then
-# removed by the standard UnInst.exe that vxpack added; and that uninstaller
-# on a list laid out by the test.
-vx_add_test(setup_e2e_install_test setup_e2e_install_test.cpp LIBS vx_setup_harness vxpack_lib)
-target_compile_definitions(setup_e2e_install_test PRIVATE VX_PROBE_PATH="$<TARGET_FILE:setup_probe>"
-                           VX_SAMPLE_SETUP="${VX_SAMPLE_SETUP}" VX_UNINSTALLER_PATH="$<TARGET_FILE:vxuninst>")
-target_include_directories(setup_e2e_install_test PRIVATE ${PROJECT_BINARY_DIR}/examples)
-add_dependencies(setup_e2e_install_test setup_probe sample_setup vxuninst)
-set_tests_properties(setup_e2e_install_test PROPERTIES TIMEOUT 240)
+# with the real dialog against packages the tests build and the sample
+# Setup.exe; then the standard uninstaller that vxpack added to the sample,
+# and that uninstaller on a list laid out by the test.
+vx_add_test(setup_install_test setup_install_test.cpp ${VX_SETUP_RESOURCES} LIBS vx_setup_harness vxpack_lib uuid)
+target_compile_definitions(setup_install_test PRIVATE VX_SAMPLE_SETUP="${VX_SAMPLE_SETUP}"
+                           VX_UNINSTALLER_PATH="$<TARGET_FILE:vxuninst>")
+target_include_directories(setup_install_test PRIVATE ${PROJECT_SOURCE_DIR}/setup ${PROJECT_BINARY_DIR}/examples)
+add_dependencies(setup_install_test sample_setup vxuninst)
+set_tests_properties(setup_install_test PROPERTIES TIMEOUT 240)

@@ -1,10 +1,13 @@
 // The dialog before OK: texts and the language list, its menu, the ways to
 // end it, the folder browser, the message boxes, the discovery pass's verdict
-// and the closing thread, on the harness of setup_harness.h.
+// (also on the sample Setup.exe cut short) and the closing thread, on the
+// harness of setup_harness.h.
 #include <windows.h>
 #include <commctrl.h>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 #include "setup/language_list.h"
 #include "setup/messages.h"
@@ -17,9 +20,13 @@ using namespace setup_test;
 
 using SetupDialog = SetupFixture;
 
-TEST_F(SetupDialog, ShowsThePackage) {
+TEST_F(SetupDialog, ShowsThePackageAndServesItsControls) {
   use_package(build_setup(dir_, "Setup.exe", package()));
+  wchar_t windows[MAX_PATH];
+  GetWindowsDirectoryW(windows, MAX_PATH);
   Harness h;
+  h.other_dialog = [](HWND browser) { PostMessageW(browser, WM_COMMAND, IDOK, 0); };
+  std::wstring browsed;
   h.script = [&](HWND dialog) {
     EXPECT_EQ(window_text(dialog), L"Setup VxTest Tool 1.2");
     const std::pair<int, const wchar_t*> texts[] = {
@@ -28,31 +35,11 @@ TEST_F(SetupDialog, ShowsThePackage) {
         {IDC_DESKTOP_ICON, L"Create a Desktop icon"}, {IDC_QUICK_LAUNCH, L"Create a Quick Launch icon"},
         {IDC_STATUS, L""}};
     for (auto [id, text] : texts) EXPECT_EQ(window_text(GetDlgItem(dialog, id)), text) << id;
-    // A fresh destination checks the boxes; the quick-launch box only shows
-    // when that folder exists.
-    const bool quick_launch_exists = fs::exists(quick_launch());
-    EXPECT_EQ(IsWindowVisible(GetDlgItem(dialog, IDC_QUICK_LAUNCH)) != FALSE, quick_launch_exists);
-    for (int id : {IDC_PROGRAM_GROUP, IDC_DESKTOP_ICON}) EXPECT_EQ(IsDlgButtonChecked(dialog, id), 1u) << id;
-    EXPECT_EQ(IsDlgButtonChecked(dialog, IDC_QUICK_LAUNCH), quick_launch_exists ? 1u : 0u);
-
-    // Sorted by text; the first pack of a code wins; US and DE keep the UI
-    // texts; a pack without a name is left out.
-    const std::vector<Item> items = list_items(dialog);
-    const std::vector<std::wstring> names = {L"Dansk", L"English", L"Fran\u00E7ais", L"German", L"Italiano"};
-    const std::vector<LanguageCode> codes = {make_language_code('D', 'A'), kLanguageEnglish, kFR, kLanguageGerman, kIT};
-    ASSERT_EQ(items.size(), names.size());
-    for (std::size_t i = 0; i < items.size(); ++i) {
-      EXPECT_EQ(items[i].text, names[i]);
-      EXPECT_EQ(items[i].code, codes[i]);
-      EXPECT_EQ(items[i].state, 2u) << "checked";
-    }
-    HWND list = GetDlgItem(dialog, IDC_LANGUAGES);
-    EXPECT_EQ(SendMessageW(list, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0), 0x424);
+    // The quick-launch box only shows when that folder exists.
+    EXPECT_EQ(IsWindowVisible(GetDlgItem(dialog, IDC_QUICK_LAUNCH)) != FALSE, fs::exists(quick_launch()));
     wchar_t heading[64] = {};
-    LVCOLUMNW column = {LVCF_TEXT};
-    column.pszText = heading;
-    column.cchTextMax = 64;
-    SendMessageW(list, LVM_GETCOLUMNW, 0, reinterpret_cast<LPARAM>(&column));
+    LVCOLUMNW column = {LVCF_TEXT, 0, 0, heading, 64};
+    SendDlgItemMessageW(dialog, IDC_LANGUAGES, LVM_GETCOLUMNW, 0, reinterpret_cast<LPARAM>(&column));
     EXPECT_STREQ(heading, L"Language");
 
     // The title label's font: 18 points of "MS Sans Serif".
@@ -69,61 +56,36 @@ TEST_F(SetupDialog, ShowsThePackage) {
     EXPECT_EQ(own.left, (desktop.right - desktop.left - (own.right - own.left)) >> 1);
     EXPECT_EQ(own.top, (desktop.bottom - desktop.top - (own.bottom - own.top)) >> 1);
     EXPECT_EQ(reinterpret_cast<HICON>(GetClassLongPtrW(dialog, GCLP_HICON)), state_.icon);
-    click(dialog, IDC_CANCEL);
-  };
-  EXPECT_EQ(run_dialog(h), 0);
-  EXPECT_TRUE(h.boxes.empty());
-  EXPECT_STREQ(state_.ID, "VXT");
-  EXPECT_STREQ(state_.Group, "VxTest Tool");
-  EXPECT_STREQ(state_.Class, "VxTestNoSuchWindow");
-  EXPECT_STREQ(state_.Exe, "VxMain.exe");
-  EXPECT_STREQ(state_.base_name, L"Vxt");
-}
 
-TEST_F(SetupDialog, LanguageMenuItsCommandsAndAnEmptyDestination) {
-  use_language("DE");
-  use_package(build_setup(dir_, "Setup.exe", package()));
-  Harness h;
-  h.script = [&](HWND dialog) {
+    // Sorted by text; the first pack of a code wins; US and DE keep the UI
+    // texts; a pack without a name is left out. The menu shows over the
+    // list only.
+    EXPECT_EQ(languages(dialog), L"Dansk+ English+ Fran\u00E7ais+ German+ Italiano+ ");
     SendMessageW(dialog, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(dialog), 0);
-    EXPECT_TRUE(h.menus.empty()) << "no menu outside the list";
     SendMessageW(dialog, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(GetDlgItem(dialog, IDC_LANGUAGES)), 0);
     SendMessageW(dialog, WM_COMMAND, IDM_UNCHECK_ALL, 0);
-    EXPECT_EQ(checks(dialog), (std::vector<UINT>{1, 1, 1, 1, 1}));
+    EXPECT_EQ(languages(dialog), L"Dansk- English- Fran\u00E7ais- German- Italiano- ");
     SendMessageW(dialog, WM_COMMAND, IDM_CHECK_ALL, 0);
-    EXPECT_EQ(checks(dialog), (std::vector<UINT>{2, 2, 2, 2, 2}));
-    for (LanguageCode code : {kFR, kIT}) check_language(dialog, code, false);
+    EXPECT_EQ(languages(dialog), L"Dansk+ English+ Fran\u00E7ais+ German+ Italiano+ ");
+    for (LanguageCode code : {kFR, make_language_code('I', 'T')}) check_language(dialog, code, false);
     SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDM_INVERT, 1), 0);  // any notification code
-    // Dansk, Deutsch, Englisch, Français, Italiano.
-    EXPECT_EQ(checks(dialog), (std::vector<UINT>{1, 1, 1, 2, 2}));
+    EXPECT_EQ(languages(dialog), L"Dansk- English- Fran\u00E7ais+ German- Italiano+ ");
+
     // OK with an empty destination leaves the dialog open, without a word.
     SetDlgItemTextW(dialog, IDC_DESTINATION, L"");
     click(dialog, IDC_INSTALL);
     MSG message;
     EXPECT_FALSE(PeekMessageW(&message, dialog, WM_CLOSE, WM_CLOSE, PM_NOREMOVE));
+    // The browser preselects the parent of a folder not made yet.
+    SetDlgItemTextW(dialog, IDC_DESTINATION, (std::wstring(windows) + L"\\vx-not-created-yet").c_str());
+    click(dialog, IDC_BROWSE);
+    browsed = window_text(GetDlgItem(dialog, IDC_DESTINATION));
     click(dialog, IDC_CANCEL);
   };
   EXPECT_EQ(run_dialog(h), 0);
   EXPECT_TRUE(h.boxes.empty());
-  EXPECT_EQ(h.menus, (std::vector<std::wstring>{
-                         L"136 Alles &markieren;137 Markierung &aufheben;138 Markierung &umkehren;"}));
-}
-
-TEST_F(SetupDialog, BrowserPreselectsTheParentOfANewFolder) {
-  use_package(build_setup(dir_, "Setup.exe", package()));
-  wchar_t windows[MAX_PATH];
-  GetWindowsDirectoryW(windows, MAX_PATH);
-  Harness h;
-  h.other_dialog = [](HWND browser) { PostMessageW(browser, WM_COMMAND, IDOK, 0); };
-  std::wstring after;
-  h.script = [&](HWND dialog) {
-    SetDlgItemTextW(dialog, IDC_DESTINATION, (std::wstring(windows) + L"\\vx-not-created-yet").c_str());
-    click(dialog, IDC_BROWSE);
-    after = window_text(GetDlgItem(dialog, IDC_DESTINATION));
-    click(dialog, IDC_CANCEL);
-  };
-  EXPECT_EQ(run_dialog(h), 0);
-  EXPECT_EQ(lstrcmpiW(after.c_str(), windows), 0) << std::string(after.begin(), after.end());
+  EXPECT_EQ(h.menus, (std::vector<std::wstring>{L"136 Select &all;137 &Deselect all;138 &Invert selection;"}));
+  EXPECT_TRUE(same_path(browsed, windows));
 }
 
 // The boxes with text are seen in the other tests; these show none.
@@ -146,25 +108,48 @@ TEST_F(SetupDialog, MessagesWithoutTextShowNoBox) {
 
 // Starts FooTool.exe (its window class FooToolMain) and waits until its
 // main window exists.
-PROCESS_INFORMATION start_foo_tool() {
-  STARTUPINFOW startup = {sizeof startup};
-  PROCESS_INFORMATION process = {};
-  std::wstring command = L"\"" + fs::path(VX_FOOTOOL_PATH).wstring() + L"\"";
-  EXPECT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
-  WaitForInputIdle(process.hProcess, 10000);
+HANDLE start_foo_tool() {
+  HANDLE process = start_process(quoted(VX_FOOTOOL_PATH));
+  EXPECT_NE(process, nullptr);
   for (int i = 0; i < 1000 && FindWindowW(L"FooToolMain", nullptr) == nullptr; ++i) Sleep(10);
   return process;
 }
 
-void end_process(PROCESS_INFORMATION& process) {
-  if (WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT) TerminateProcess(process.hProcess, 1);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-}
+TEST_F(SetupDialog, OnlyAnIntactPackageClosesOtherProcessesCopies) {
+  HANDLE foo = start_foo_tool();
+  // A damaged entry after the keys, the stub without any package, an entry
+  // name the installer would never write, and the sample cut where
+  // FooTool.exe's header begins (the name follows its 32 fixed bytes):
+  // nothing is installed, so the program the user is running stays open.
+  const char kKeys[] = "ID=VXT\r\nGroup=Foo\r\nClass=FooToolMain\r\n";
+  std::vector<PackageFile> hostile = package(kKeys);
+  hostile.insert(hostile.begin() + 3, {"Data\\file.txt:stream", vxtest::bytes_of("hostile")});
+  vxtest::write_file(dir_ / "Bare.exe", stub_bytes());
+  vxtest::Bytes sample = vxtest::read_file(VX_SAMPLE_SETUP);
+  const std::string name = "FooTool.exe";
+  sample.resize(std::find_end(sample.begin(), sample.end(), name.begin(), name.end()) - sample.begin() - 32);
+  vxtest::write_file(dir_ / "Cut Setup.exe", sample);
+  const std::pair<fs::path, const char*> cases[] = {{build_setup(dir_, "Damaged Setup.exe", package(kKeys), 9), "US"},
+                                                    {dir_ / "Bare.exe", "DE"},
+                                                    {build_setup(dir_, "Hostile.exe", hostile), "US"},
+                                                    {dir_ / "Cut Setup.exe", "US"}};
+  for (const auto& [setup, language] : cases) {
+    reset_state(language);
+    use_package(setup);
+    Harness h;
+    bool shown = false;
+    h.script = [&](HWND) { shown = true; };
+    EXPECT_EQ(run_dialog(h), 0);
+    EXPECT_FALSE(shown);
+    const std::wstring text = language[0] == 'U' ? L"Broken file, please download again."
+                                                 : L"Die Datei ist besch\u00E4digt, bitte nochmal herunterladen!";
+    EXPECT_EQ(h.boxes, (std::vector<std::wstring>{setup.filename().wstring() + L": " + text + L" (error)"}));
+  }
+  EXPECT_EQ(WaitForSingleObject(foo, 1000), static_cast<DWORD>(WAIT_TIMEOUT));
 
-TEST_F(SetupDialog, ClosesOtherProcessesCopiesOfTheGroupsClass) {
   // No Class key: the class is the Group, here the sample program's class. A
   // window of that class in the installer's own process stays.
+  reset_state();
   use_package(build_setup(dir_, "Setup.exe", package("ID=VXT\r\nGroup=FooToolMain\r\nExe=VxMain.exe\r\n")));
   WNDCLASSW own_class = {};
   own_class.lpfnWndProc = DefWindowProcW;
@@ -173,11 +158,10 @@ TEST_F(SetupDialog, ClosesOtherProcessesCopiesOfTheGroupsClass) {
   RegisterClassW(&own_class);
   HWND own = CreateWindowW(L"FooToolMain", L"own", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr, own_class.hInstance,
                            nullptr);
-  PROCESS_INFORMATION foo = start_foo_tool();
   Harness h;
   DWORD wait = WAIT_FAILED;
   h.script = [&](HWND dialog) {
-    wait = WaitForSingleObject(foo.hProcess, 15000);
+    wait = WaitForSingleObject(foo, 15000);
     click(dialog, IDC_CANCEL);
   };
   EXPECT_EQ(run_dialog(h), 0);
@@ -188,43 +172,13 @@ TEST_F(SetupDialog, ClosesOtherProcessesCopiesOfTheGroupsClass) {
   while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
   EXPECT_EQ(wait, WAIT_OBJECT_0) << "FooTool.exe was not closed";
   DWORD exit_code = 1;
-  GetExitCodeProcess(foo.hProcess, &exit_code);
+  GetExitCodeProcess(foo, &exit_code);
   EXPECT_EQ(exit_code, 0u) << "it ended as its close button ends it";
   EXPECT_TRUE(IsWindow(own));
   DestroyWindow(own);
   UnregisterClassW(L"FooToolMain", own_class.hInstance);
-  end_process(foo);
-}
-
-TEST_F(SetupDialog, RefusedPackageReportsBrokenFileAndClosesNothing) {
-  // A damaged entry after the keys, the stub without any package, and an
-  // entry name the installer would never write: nothing is installed, so
-  // the program the user is running stays open.
-  std::vector<PackageFile> hostile = package("ID=VXT\r\nGroup=Foo\r\nClass=FooToolMain\r\n");
-  hostile.insert(hostile.begin() + 3, {"Data\\file.txt:stream", vxtest::bytes_of("hostile")});
-  const fs::path bare = dir_ / "Bare.exe";
-  vxtest::write_file(bare, stub_bytes());
-  PROCESS_INFORMATION foo = start_foo_tool();
-  const std::pair<fs::path, const char*> cases[] = {
-      {build_setup(dir_, "Damaged Setup.exe", package("ID=VXT\r\nGroup=Foo\r\nClass=FooToolMain\r\n"), 9), "US"},
-      {bare, "DE"},
-      {build_setup(dir_, "Hostile.exe", hostile), "US"}};
-  for (const auto& [setup, language] : cases) {
-    reset_state(language);
-    use_package(setup);
-    Harness h;
-    bool shown = false;
-    h.script = [&](HWND) { shown = true; };
-    EXPECT_EQ(run_dialog(h), 0);
-    EXPECT_FALSE(shown);
-    ASSERT_EQ(h.boxes.size(), 1u);
-    EXPECT_EQ(h.boxes[0].text, language[0] == 'U' ? L"Broken file, please download again."
-                                                   : L"Die Datei ist besch\u00E4digt, bitte nochmal herunterladen!");
-    EXPECT_EQ(h.boxes[0].caption, setup.filename().wstring());
-    EXPECT_EQ(h.boxes[0].icon, static_cast<UINT>(MB_ICONERROR));
-  }
-  EXPECT_EQ(WaitForSingleObject(foo.hProcess, 1000), static_cast<DWORD>(WAIT_TIMEOUT));
-  end_process(foo);
+  TerminateProcess(foo, 1);
+  CloseHandle(foo);
 }
 
 }  // namespace

@@ -56,17 +56,14 @@ std::wstring class_of(HWND window) {
   return name;
 }
 
-// The icon the message box shows, as its MB_ICON flag, of those the setup
-// program uses.
-UINT icon_of(HWND box) {
-  for (HWND child = GetWindow(box, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
-    const bool icon_static = (GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON;
-    if (!icon_static || lstrcmpiW(class_of(child).c_str(), L"Static") != 0) continue;
+// The icon the message box shows, of those the setup program uses.
+const wchar_t* icon_of(HWND box) {
+  for (HWND child = nullptr; (child = FindWindowExW(box, child, L"Static", nullptr)) != nullptr;) {
     const HICON icon = reinterpret_cast<HICON>(SendMessageW(child, STM_GETICON, 0, 0));
-    if (icon == LoadIconW(nullptr, IDI_HAND)) return MB_ICONERROR;
-    if (icon == LoadIconW(nullptr, IDI_ASTERISK)) return MB_ICONINFORMATION;
+    if (icon == LoadIconW(nullptr, IDI_HAND)) return L" (error)";
+    if (icon == LoadIconW(nullptr, IDI_ASTERISK)) return L" (information)";
   }
-  return 0;
+  return L"";
 }
 
 }  // namespace
@@ -86,7 +83,7 @@ LRESULT CALLBACK cbt_hook(int code, WPARAM first, LPARAM second) {
         harness->script_timer = SetTimer(nullptr, 0, 30, script_timer);
       }
     } else if (GetDlgItem(window, 0xFFFF) != nullptr) {
-      harness->boxes.push_back({window_text(GetDlgItem(window, 0xFFFF)), window_text(window), icon_of(window)});
+      harness->boxes.push_back(window_text(window) + L": " + window_text(GetDlgItem(window, 0xFFFF)) + icon_of(window));
       PostMessageW(window, WM_COMMAND, IDOK, 0);
     } else if (harness->other_dialog) {
       harness->other_dialog(window);
@@ -159,56 +156,58 @@ fs::path quick_launch() {
   return path;
 }
 
-std::optional<Link> read_link(const fs::path& path) {
-  IShellLinkW* link = nullptr;
-  if (!fs::exists(path) || FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                                                   reinterpret_cast<void**>(&link)))) {
-    return std::nullopt;
+bool same_path(const std::wstring& a, const fs::path& b) { return lstrcmpiW(a.c_str(), b.wstring().c_str()) == 0; }
+
+bool links_to(const fs::path& link, const fs::path& target, const fs::path& working) {
+  IShellLinkW* shell_link = nullptr;
+  if (!fs::exists(link) || FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                                   reinterpret_cast<void**>(&shell_link)))) {
+    return false;
   }
   IPersistFile* file = nullptr;
-  std::optional<Link> out;
-  if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
-    wchar_t target[MAX_PATH] = {}, working[MAX_PATH] = {};
-    if (SUCCEEDED(file->Load(path.wstring().c_str(), STGM_READ))) {
-      link->GetPath(target, MAX_PATH, nullptr, SLGP_RAWPATH);
-      link->GetWorkingDirectory(working, MAX_PATH);
-      out = Link{target, working};
+  wchar_t read_target[MAX_PATH] = {}, read_working[MAX_PATH] = {};
+  if (SUCCEEDED(shell_link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
+    if (SUCCEEDED(file->Load(link.wstring().c_str(), STGM_READ))) {
+      shell_link->GetPath(read_target, MAX_PATH, nullptr, SLGP_RAWPATH);
+      shell_link->GetWorkingDirectory(read_working, MAX_PATH);
     }
     file->Release();
   }
-  link->Release();
-  return out;
+  shell_link->Release();
+  return same_path(read_target, target) && same_path(read_working, working);
 }
 
-bool same_path(const std::wstring& a, const fs::path& b) { return lstrcmpiW(a.c_str(), b.wstring().c_str()) == 0; }
+std::wstring quoted(const fs::path& path) { return L"\"" + path.wstring() + L"\""; }
 
-int run_process(std::wstring command, DWORD ms) {
+HANDLE start_process(std::wstring command) {
   STARTUPINFOW startup = {sizeof startup};
   PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) return -1;
-  DWORD code = static_cast<DWORD>(-1);
-  if (WaitForSingleObject(process.hProcess, ms) == WAIT_OBJECT_0) GetExitCodeProcess(process.hProcess, &code);
-  else TerminateProcess(process.hProcess, 1);
+  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    return nullptr;
+  }
   CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
+  return process.hProcess;
+}
+
+int run_process(const std::wstring& command, DWORD ms) {
+  HANDLE process = start_process(command);
+  if (process == nullptr) return -1;
+  DWORD code = static_cast<DWORD>(-1);
+  if (WaitForSingleObject(process, ms) == WAIT_OBJECT_0) GetExitCodeProcess(process, &code);
+  else TerminateProcess(process, 1);
+  CloseHandle(process);
   return static_cast<int>(code);
 }
 
-std::vector<Item> list_items(HWND dialog) {
+std::wstring languages(HWND dialog) {
   HWND list = GetDlgItem(dialog, IDC_LANGUAGES);
-  std::vector<Item> items;
+  std::wstring out;
   const int count = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
   for (int i = 0; i < count; ++i) {
     wchar_t text[260] = {};
     ListView_GetItemText(list, i, 0, text, 260);
-    items.push_back({text, language_item_code(list, i), language_check(list, i)});
+    out += text + std::wstring(language_check(list, i) == 2 ? L"+ " : L"- ");
   }
-  return items;
-}
-
-std::vector<UINT> checks(HWND dialog) {
-  std::vector<UINT> out;
-  for (const Item& item : list_items(dialog)) out.push_back(item.state);
   return out;
 }
 
@@ -262,8 +261,7 @@ void SetupFixture::SetUpTestSuite() { OleInitialize(nullptr); }
 void SetupFixture::SetUp() {
   remove_traces();
   setup_state = &state_;
-  init_setup_state(GetModuleHandleW(nullptr));
-  use_language("US");
+  reset_state();
 }
 
 void SetupFixture::TearDown() {
@@ -276,11 +274,7 @@ void SetupFixture::reset_state(const char* language) {
   if (state_.title_font != nullptr) DeleteObject(state_.title_font);
   state_ = SetupState{};
   init_setup_state(GetModuleHandleW(nullptr));
-  use_language(language);
-}
-
-void SetupFixture::use_language(const char* code) {
-  lstrcpyA(state_.ui_language, code);
+  lstrcpyA(state_.ui_language, language);
   select_ui_strings();
 }
 

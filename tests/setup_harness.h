@@ -12,7 +12,6 @@
 
 #include <filesystem>
 #include <functional>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,16 +30,11 @@ struct PackageFile {
   uint32_t time = 0;           // MS-DOS local time; 0: 2024-06-01 12:00:00
 };
 
-struct Box {
-  std::wstring text, caption;
-  UINT icon = 0;  // MB_ICONERROR or MB_ICONINFORMATION when it shows that icon
-};
-
 // What the hooks and timers of one dialog run share with the test.
 struct Harness {
   std::function<void(HWND)> script;            // runs once the dialog is shown
   std::function<void(HWND)> other_dialog;      // a dialog of neither kind (folder browser)
-  std::vector<Box> boxes;                      // message boxes, in order
+  std::vector<std::wstring> boxes;             // message boxes: "caption: text", then " (error)" or " (information)"
   std::vector<std::wstring> menus;             // popup menus, "ID text;" per item
   HWND dialog = nullptr;
   UINT_PTR script_timer = 0;
@@ -70,28 +64,23 @@ std::wstring read_registry(HKEY root, const wchar_t* key, const wchar_t* value);
 void write_registry(HKEY root, const wchar_t* key, const wchar_t* value, const std::wstring& text);
 fs::path special(int csidl);
 fs::path quick_launch();
-struct Link {
-  std::wstring target, working;
-};
-// The shortcut's target and working folder; nothing when it cannot be read.
-std::optional<Link> read_link(const fs::path& path);
 bool same_path(const std::wstring& a, const fs::path& b);
+// Whether the shortcut exists and points to target, working in working.
+bool links_to(const fs::path& link, const fs::path& target, const fs::path& working);
+std::wstring quoted(const fs::path& path);
+// Starts the command line; the process's handle, nullptr when it did not start.
+HANDLE start_process(std::wstring command);
 // Runs the command line and returns its exit code, -1 when it did not start
 // or end within ms.
-int run_process(std::wstring command, DWORD ms);
+int run_process(const std::wstring& command, DWORD ms);
 
-struct Item {
-  std::wstring text;
-  LanguageCode code;
-  UINT state;  // state image: 1 unchecked, 2 checked
-};
-std::vector<Item> list_items(HWND dialog);
-std::vector<UINT> checks(HWND dialog);
+// The language list in its order, each item's text followed by '+' when it
+// is checked and '-' when not: "Dansk+ English- ".
+std::wstring languages(HWND dialog);
 // Sets the check box of the item with code.
 void check_language(HWND dialog, LanguageCode code, bool checked);
 
 inline constexpr LanguageCode kFR = make_language_code('F', 'R');
-inline constexpr LanguageCode kIT = make_language_code('I', 'T');
 
 // The test package: ID VXT, Group "VxTest Tool", main program VxMain.exe
 // (entry 10), language packs US, DE, FR (in a folder, then a second one), IT,
@@ -111,9 +100,8 @@ class SetupFixture : public ::testing::Test {
   static void SetUpTestSuite();
   void SetUp() override;
   void TearDown() override;
-  // A new state record for one more dialog run within a test.
+  // A new state record, in that UI language, for one more dialog run.
   void reset_state(const char* language = "US");
-  void use_language(const char* code);
   void use_package(const fs::path& path);
 
   SetupState state_{};

@@ -2,14 +2,18 @@
 // packages built by each test: files, times and attributes, the language
 // filter, the registry records, the shortcuts (read back through the shell
 // link object), the default destination, updates, the temporary-folder
-// fallback, the undo of a failed run and the messages. Everything a test
-// writes into the Wine prefix is removed again.
+// fallback, the undo of a failed run and the messages. Then the sample
+// Setup.exe with its Apps-list entry, removed again by the standard UnInst.exe
+// that vxpack added; and that uninstaller with a hostile list and a file held
+// open, laid out by hand. Everything a test writes into the Wine prefix is
+// removed again.
 #include <windows.h>
 #include <shlobj.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,7 +23,9 @@
 #include "setup/install.h"
 #include "setup/resource.h"
 #include "setup/shortcuts.h"
+#include "sample_package.h"
 #include "tests/setup_harness.h"
+#include "tools/vxpack/uninstaller.h"
 
 namespace {
 
@@ -27,11 +33,10 @@ using namespace setup_test;
 using vxtest::bytes_of;
 
 const wchar_t kCurrentVersionKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion";
-const wchar_t kSuccess[] = L"VxTest Tool has been successfully installed.";
-const wchar_t kBroken[] = L"Broken file, please download again.";
+const wchar_t kSuccess[] = L"Setup VxTest Tool 1.2: VxTest Tool has been successfully installed. (information)";
 const int kBoxes[] = {IDC_PROGRAM_GROUP, IDC_DESKTOP_ICON, IDC_QUICK_LAUNCH};
 
-fs::path link_in(const fs::path& folder, const std::wstring& name) { return folder / (name + L".lnk"); }
+fs::path link_in(const fs::path& folder, const std::wstring& name = kGroup) { return folder / (name + L".lnk"); }
 
 std::vector<std::string> names_in(const fs::path& folder) {
   std::vector<std::string> names;
@@ -49,13 +54,6 @@ uint32_t dos_time_of(const fs::path& path) {
   WORD date = 0, time = 0;
   FileTimeToDosDateTime(&local, &date, &time);
   return static_cast<uint32_t>(date) << 16 | time;
-}
-
-void expect_link(const fs::path& link, const fs::path& target, const fs::path& working) {
-  const std::optional<Link> l = read_link(link);
-  ASSERT_TRUE(l.has_value()) << link.string();
-  EXPECT_TRUE(same_path(l->target, target)) << link.string();
-  EXPECT_TRUE(same_path(l->working, working)) << link.string();
 }
 
 class SetupInstall : public SetupFixture {
@@ -78,7 +76,7 @@ class SetupInstall : public SetupFixture {
     boxes = h.boxes;
   }
 
-  std::vector<Box> boxes;
+  std::vector<std::wstring> boxes;
   bool closed = false;
 };
 
@@ -103,10 +101,7 @@ TEST_F(SetupInstall, FreshInstallationIntoARelativeFolder) {
   SetCurrentDirectoryW(fs::temp_directory_path().wstring().c_str());
   EXPECT_TRUE(closed);
   EXPECT_EQ(preset, (std::vector<UINT>{1, 1, 1})) << "a fresh installation checks all three";
-  ASSERT_EQ(boxes.size(), 1u);
-  EXPECT_EQ(boxes[0].text, kSuccess);
-  EXPECT_EQ(boxes[0].caption, L"Setup VxTest Tool 1.2");
-  EXPECT_EQ(boxes[0].icon, static_cast<UINT>(MB_ICONINFORMATION));
+  EXPECT_EQ(boxes, (std::vector<std::wstring>{kSuccess}));
 
   // Flat, without the script and the unchecked languages' files.
   EXPECT_EQ(names_in(target), (std::vector<std::string>{"FILE_ID.DIZ", "Hidden.dat", "ReadMe.txt", "UnInst.exe",
@@ -118,20 +113,11 @@ TEST_F(SetupInstall, FreshInstallationIntoARelativeFolder) {
   EXPECT_EQ(GetFileAttributesW((target / "ReadMe.txt").c_str()) & 0x3F, 0x21u);
   EXPECT_EQ(GetFileAttributesW((target / "Hidden.dat").c_str()) & 0x3F, 0x22u);
 
-  // The relative folder is recorded in its full form.
+  // The relative folder is recorded in its full form; without a Publisher
+  // key the entry names us.
   EXPECT_TRUE(same_path(read_registry(HKEY_CURRENT_USER, kVendorKey, L"VXT"), target));
-  EXPECT_EQ(read_registry(HKEY_LOCAL_MACHINE, kUninstallKey, L"DisplayName"), kGroup);
-  EXPECT_TRUE(same_path(read_registry(HKEY_LOCAL_MACHINE, kUninstallKey, L"UninstallString"),
-                        L"\"" + (target / "UnInst.exe").wstring() + L"\""));
   EXPECT_EQ(read_registry(HKEY_LOCAL_MACHINE, kUninstallKey, L"Publisher"), L"Vantorix");
-
-  // The desktop and quick-launch shortcuts work in the program's folder; the
-  // program group's in the destination itself.
-  const fs::path group = special(CSIDL_COMMON_PROGRAMS) / kGroup;
-  expect_link(link_in(special(CSIDL_DESKTOPDIRECTORY), kGroup), target / "VxMain.exe", target);
-  expect_link(link_in(quick_launch(), kGroup), target / "VxMain.exe", target);
-  expect_link(link_in(group, kGroup), target / "VxMain.exe", target);
-  expect_link(link_in(group, L"Uninstall"), target / "UnInst.exe", target);
+  EXPECT_TRUE(links_to(link_in(quick_launch()), target / "VxMain.exe", target));
   if (made_quick_launch) fs::remove_all(quick_launch());
 }
 
@@ -148,18 +134,19 @@ TEST_F(SetupInstall, UpdateReplacesFilesAndKeepsItsLanguages) {
   vxtest::write_file(target / "Mine.txt", bytes_of("the user's"));
   write_registry(HKEY_CURRENT_USER, kVendorKey, L"VXT", target.wstring());
   std::wstring proposed;
-  std::vector<UINT> preset, languages;
+  std::vector<UINT> preset;
+  std::wstring listed;
   std::vector<PackageFile> files = package();
   files.push_back({"PSAPI.DLL", bytes_of("package copy")});
   install(build_setup(dir_, "Setup.exe", files), L"", [&](HWND dialog) {
     proposed = window_text(GetDlgItem(dialog, IDC_DESTINATION));
     for (int id : kBoxes) preset.push_back(IsDlgButtonChecked(dialog, id));
-    languages = checks(dialog);  // Dansk, English, Français, German, Italiano
+    listed = languages(dialog);
     CheckDlgButton(dialog, IDC_PROGRAM_GROUP, BST_CHECKED);
   });
   EXPECT_EQ(proposed, target.wstring()) << "the stored folder, used as stored";
   EXPECT_EQ(preset, (std::vector<UINT>{0, 0, 0}));
-  EXPECT_EQ(languages, (std::vector<UINT>{1, 2, 2, 2, 1})) << "no Danish or Italian pack there";
+  EXPECT_EQ(listed, L"Dansk- English+ Fran\u00E7ais+ German+ Italiano- ") << "no Danish or Italian pack there";
   EXPECT_EQ(vxtest::read_file(target / "VxMain.exe"), vxtest::random_bytes(50000, 7));
   EXPECT_FALSE(fs::exists(target / "Vxt_IT.txt"));
   EXPECT_TRUE(fs::exists(target / "Mine.txt"));
@@ -167,7 +154,7 @@ TEST_F(SetupInstall, UpdateReplacesFilesAndKeepsItsLanguages) {
   EXPECT_EQ(vxtest::read_file(target / "PSAPI.DLL"), bytes_of("package copy"));
   EXPECT_TRUE(fs::is_empty(group)) << "an existing group is not refreshed";
   EXPECT_FALSE(fs::exists(special(CSIDL_PROGRAMS) / kGroup)) << "nor made again in the user's folder";
-  EXPECT_FALSE(fs::exists(link_in(special(CSIDL_DESKTOPDIRECTORY), kGroup))) << "its box was unchecked";
+  EXPECT_FALSE(fs::exists(link_in(special(CSIDL_DESKTOPDIRECTORY)))) << "its box was unchecked";
 }
 
 TEST_F(SetupInstall, NoShortcutsWithoutAMainProgram) {
@@ -175,7 +162,7 @@ TEST_F(SetupInstall, NoShortcutsWithoutAMainProgram) {
   files[10].name = "Main.exe";  // no V*.EXE either
   install(build_setup(dir_, "Setup.exe", files), (dir_ / "Out").wstring());
   EXPECT_TRUE(closed);
-  EXPECT_FALSE(fs::exists(link_in(special(CSIDL_DESKTOPDIRECTORY), kGroup)));
+  EXPECT_FALSE(fs::exists(link_in(special(CSIDL_DESKTOPDIRECTORY))));
   EXPECT_FALSE(fs::exists(special(CSIDL_COMMON_PROGRAMS) / kGroup));
   EXPECT_EQ(read_registry(HKEY_LOCAL_MACHINE, kUninstallKey, L"DisplayName"), kGroup) << "the uninstaller is listed";
 }
@@ -203,8 +190,7 @@ TEST_F(SetupInstall, ReadOnlyFilesGoThroughTheTemporaryFolder) {
   if (saved == L"<missing>") RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kShellFolders, L"Common Programs");
   else write_registry(HKEY_LOCAL_MACHINE, kShellFolders, L"Common Programs", saved);
   EXPECT_TRUE(closed);
-  ASSERT_EQ(boxes.size(), 1u);
-  EXPECT_EQ(boxes[0].text, kSuccess);
+  EXPECT_EQ(boxes, (std::vector<std::wstring>{kSuccess}));
   EXPECT_EQ(vxtest::read_file(target / "ReadMe.txt"), bytes_of("Read me."));
   EXPECT_EQ(vxtest::read_file(target / "Same.txt"), bytes_of("later"));
   EXPECT_FALSE(fs::exists(target / "Installed")) << "moved flat, not as a folder inside";
@@ -212,7 +198,7 @@ TEST_F(SetupInstall, ReadOnlyFilesGoThroughTheTemporaryFolder) {
   EXPECT_TRUE(same_path(read_registry(HKEY_CURRENT_USER, kVendorKey, L"VXT"), target));
   EXPECT_TRUE(same_path(read_registry(HKEY_LOCAL_MACHINE, kUninstallKey, L"UninstallString"),
                         L"\"" + (target / "UnInst.exe").wstring() + L"\""));
-  expect_link(link_in(special(CSIDL_PROGRAMS) / kGroup, kGroup), target / "VxMain.exe", target);
+  EXPECT_TRUE(links_to(link_in(special(CSIDL_PROGRAMS) / kGroup), target / "VxMain.exe", target));
 }
 
 TEST_F(SetupInstall, FailedRunTakesBackWhatItAdded) {
@@ -232,9 +218,7 @@ TEST_F(SetupInstall, FailedRunTakesBackWhatItAdded) {
     install(build_setup(dir_, "Setup.exe", files), target.wstring(),
             [&](HWND) { build_setup(dir_, "Setup.exe", files, 10); });
     EXPECT_FALSE(closed);
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, kBroken);
-    EXPECT_EQ(boxes[0].caption, L"Setup.exe");
+    EXPECT_EQ(boxes, (std::vector<std::wstring>{L"Setup.exe: Broken file, please download again. (error)"}));
     EXPECT_EQ(read_registry(HKEY_CURRENT_USER, kVendorKey, L"VXT"), L"<missing>");
   }
   EXPECT_FALSE(fs::exists(dir_ / "New")) << "the folders the run made are gone";
@@ -253,10 +237,11 @@ TEST_F(SetupInstall, NothingCanBeCreatedShowsError82) {
   SetEnvironmentVariableW(L"TMP", old_tmp[0] ? old_tmp : nullptr);
   SetEnvironmentVariableW(L"TEMP", old_temp[0] ? old_temp : nullptr);
   EXPECT_FALSE(closed);
+  // The system's text for 82, without a caption.
   ASSERT_EQ(boxes.size(), 1u);
-  EXPECT_NE(boxes[0].text.find(L"annot"), std::wstring::npos) << "the system's text for 82";
-  EXPECT_EQ(boxes[0].caption, L"");
-  EXPECT_EQ(boxes[0].icon, static_cast<UINT>(MB_ICONERROR));
+  EXPECT_EQ(boxes[0].substr(0, 2), L": ");
+  EXPECT_NE(boxes[0].find(L"annot"), std::wstring::npos);
+  EXPECT_EQ(boxes[0].substr(boxes[0].size() - 8), L" (error)");
 }
 
 TEST_F(SetupInstall, InstallEntryRefusesNamesAndFindsTheMainProgram) {
@@ -372,6 +357,120 @@ TEST(ShellLinkContainment, FaultEndsOnlyTheBody) {
   EXPECT_EQ(run_contained(faulting_body, nullptr), 0u);
   EXPECT_EQ(run_contained(returning_body, &value), 42u) << "the process goes on";
   EXPECT_EQ(SetUnhandledExceptionFilter(before), marker_filter) << "the filter in force is restored";
+}
+
+const wchar_t kSampleUninstallKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" kSampleGroup;
+
+// Polls until done() holds, for at most 20 s; returns done().
+bool wait_until(const std::function<bool()>& done) {
+  for (int i = 0; i < 400 && !done(); ++i) Sleep(50);
+  return done();
+}
+
+// An earlier installation of the sample in the prefix (the main job makes
+// one) would turn this one into an update: its own uninstaller removes it.
+void remove_earlier_installation() {
+  const fs::path folder = read_registry(HKEY_CURRENT_USER, kVendorKey, kSampleId);
+  if (fs::exists(folder / "UnInst.exe")) {
+    run_process(quoted(folder / "UnInst.exe") + L" /S", 20000);
+    wait_until([&] { return !fs::exists(folder / "UnInst.exe"); });
+  }
+  RegDeleteKeyValueW(HKEY_CURRENT_USER, kVendorKey, kSampleId);
+}
+
+// Waits for a message box with this caption (of any process: the copy in
+// the temporary folder shows the last one), presses button and returns the
+// box's text; empty when none appeared.
+std::wstring answer_box(const wchar_t* caption, int button) {
+  HWND box = nullptr;
+  if (!wait_until([&] { return (box = FindWindowW(L"#32770", caption)) != nullptr && IsWindowVisible(box); })) {
+    return L"";
+  }
+  const std::wstring text = window_text(GetDlgItem(box, 0xFFFF));
+  SendMessageW(GetDlgItem(box, button), BM_CLICK, 0, 0);
+  return text;
+}
+
+TEST_F(SetupInstall, SampleInstallsAndItsUninstallerRemovesIt) {
+  remove_earlier_installation();
+  const fs::path target = dir_ / "Foo Tool here";
+  install(VX_SAMPLE_SETUP, target.wstring(), [](HWND dialog) { check_language(dialog, kFR, false); });
+  EXPECT_EQ(boxes, (std::vector<std::wstring>{L"Setup Foo Tool 1.2: Foo Tool has been successfully installed. "
+                                              L"(information)"}));
+  for (const wchar_t* const* name = kSampleFiles; *name != nullptr; ++name) {
+    const bool french = std::wstring(*name).find(L"_FR.") != std::wstring::npos;
+    EXPECT_EQ(fs::exists(target / *name), !french) << fs::path(*name).string();
+  }
+  EXPECT_FALSE(fs::exists(target / "FooTool.inf"));
+  EXPECT_TRUE(same_path(read_registry(HKEY_CURRENT_USER, kVendorKey, kSampleId), target));
+  uintmax_t bytes = 0;
+  for (const auto& file : fs::directory_iterator(target)) bytes += file.file_size();
+  const fs::path uninstaller = target / "UnInst.exe";
+  // The Apps-list entry; paths in any letter case.
+  const std::pair<const wchar_t*, std::wstring> values[] = {
+      {L"DisplayName", kSampleGroup},
+      {L"UninstallString", quoted(uninstaller)},
+      {L"QuietUninstallString", quoted(uninstaller) + L" /S"},
+      {L"DisplayIcon", quoted(target / "FooTool.exe")},
+      {L"InstallLocation", target.wstring()},
+      {L"DisplayVersion", L"1.2"},
+      {L"Publisher", L"Foo Works"},
+      {L"EstimatedSize", std::to_wstring((bytes + 1023) / 1024)},
+      {L"NoModify", L"1"},
+      {L"NoRepair", L"1"}};
+  for (const auto& [name, value] : values) {
+    EXPECT_TRUE(same_path(read_registry(HKEY_LOCAL_MACHINE, kSampleUninstallKey, name), value)) << name;
+  }
+  // The shortcuts work in the destination.
+  const fs::path desktop_link = link_in(special(CSIDL_DESKTOPDIRECTORY), kSampleGroup);
+  const fs::path group = special(CSIDL_COMMON_PROGRAMS) / kSampleGroup;
+  EXPECT_TRUE(links_to(desktop_link, target / "FooTool.exe", target));
+  EXPECT_TRUE(links_to(link_in(group, kSampleGroup), target / "FooTool.exe", target));
+  EXPECT_TRUE(links_to(link_in(group, L"Uninstall"), uninstaller, target));
+
+  // The user's own file stays, and so does the folder; ReadMe.txt is held
+  // open, so the report names it. The uninstaller hands over to a copy of
+  // itself, which asks (in the temporary folder: any process's box counts),
+  // then removes the rest, the shortcuts and the records, and the original.
+  vxtest::write_file(target / "Mine.txt", bytes_of("the user's"));
+  HANDLE busy = CreateFileW((target / "ReadMe.txt").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                            nullptr);
+  HANDLE process = start_process(quoted(uninstaller));
+  ASSERT_NE(process, nullptr);
+  EXPECT_NE(answer_box(kSampleGroup, IDYES), L"") << "the question";
+  WaitForSingleObject(process, 20000);
+  CloseHandle(process);
+  const std::wstring report = answer_box(kSampleGroup, IDOK);
+  EXPECT_NE(report.find(L"\nReadMe.txt"), std::wstring::npos) << fs::path(report).string();
+  EXPECT_EQ(report.find(L"FooTool.exe"), std::wstring::npos);
+  CloseHandle(busy);
+  wait_until([&] { return !fs::exists(uninstaller); });
+  EXPECT_EQ(names_in(target), (std::vector<std::string>{"Mine.txt", "ReadMe.txt"}));
+  EXPECT_EQ(read_registry(HKEY_LOCAL_MACHINE, kSampleUninstallKey, L"DisplayName"), L"<missing>");
+  EXPECT_EQ(read_registry(HKEY_CURRENT_USER, kVendorKey, kSampleId), L"<missing>");
+  EXPECT_FALSE(fs::exists(desktop_link));
+  EXPECT_FALSE(fs::exists(group));
+}
+
+TEST(Uninstaller, RemovesNothingOutsideItsFolder) {
+  // The list names files outside the folder in every way a name can.
+  vxtest::TempDir dir;
+  const fs::path folder = dir.path() / "Product";
+  const fs::path elsewhere = dir.path() / "elsewhere.txt";
+  fs::create_directories(folder);
+  for (const fs::path& file : {folder / "a.txt", dir / "outside.txt", elsewhere}) {
+    vxtest::write_file(file, bytes_of("content"));
+  }
+  const std::string list = "ID=VXU\r\nGroup=VxUninst Test\r\nExe=\r\nFile=a.txt\r\nFile=..\\outside.txt\r\n"
+                           "File=" + elsewhere.string() + "\r\nFile=..\r\nFile=" + dir.path().string() +
+                           "\r\nFile=UnInst.exe\r\n";
+  const vxtest::Bytes program = vxtest::read_file(VX_UNINSTALLER_PATH);
+  const std::string uninstaller = vxpack::attach_uninstall_list(std::string(program.begin(), program.end()), list);
+  vxtest::write_file(folder / "UnInst.exe", vxtest::Bytes(uninstaller.begin(), uninstaller.end()));
+  EXPECT_EQ(run_process(quoted(folder / "UnInst.exe") + L" /S", 20000), 0);
+  wait_until([&] { return !fs::exists(folder); });
+  EXPECT_FALSE(fs::exists(folder)) << "its listed files gone, then the folder";
+  for (const fs::path& kept : {dir / "outside.txt", elsewhere}) EXPECT_TRUE(fs::exists(kept)) << kept.string();
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 #include "setup/install_names.h"
 #include "setup/package_text.h"
@@ -86,24 +87,20 @@ TEST(UiText, LanguageChoiceLookupAndCapacities) {
   for (const char* code : {"FR", "", "D", "DEU"}) EXPECT_EQ(find_ui_strings(code), &ui_string_tables[0]) << code;
   EXPECT_EQ(find_ui_strings(nullptr), &ui_string_tables[0]);
 
+  // No table holds the status line (1047); at most capacity - 2 characters
+  // ("Englisch" needs capacity 10); UTF-16 tables, and the tab escapes of
+  // every table.
   const UiStringTable* de = find_ui_strings("DE");
-  EXPECT_EQ(text_of(de, 1047), "");  // no table holds the status line
-  EXPECT_EQ(text_of(de, 0), "");
-  EXPECT_EQ(text_of(nullptr, 1000), "");
-  // At most capacity - 2 characters: "Englisch" (8) needs capacity 10.
-  EXPECT_EQ(text_of(de, 2001, 10), "Englisch");
-  EXPECT_EQ(text_of(de, 2001, 9), "Englisc");
-  EXPECT_EQ(text_of(de, 2001, 1), "");
-  WideChar untouched[2] = {'k', 0};
-  ui_text(de, 2001, untouched, 0);
-  EXPECT_EQ(untouched[0], 'k');
-
-  // UTF-16 tables, and the tab escapes of every table.
   static const WideChar kTabbed[] = {'a', '\\', 't', 'x', '\\', 't', '\\', 't', 0};
   static const UiString kEntries[] = {{5, kTabbed}, {6, VX_WIDE("abcdef")}, {0, nullptr}};
   const UiStringTable table = {-1, "XX", kEntries};
-  EXPECT_EQ(text_of(&table, 5), "a\tx\t\t");
-  EXPECT_EQ(text_of(&table, 6, 5), "abc");
+  const std::tuple<const UiStringTable*, uint16_t, int, const char*> texts[] = {
+      {de, 1047, 511, ""},      {de, 0, 511, ""},  {nullptr, 1000, 511, ""},     {de, 2001, 10, "Englisch"},
+      {de, 2001, 9, "Englisc"}, {de, 2001, 1, ""}, {&table, 5, 511, "a\tx\t\t"}, {&table, 6, 5, "abc"}};
+  for (auto [t, id, capacity, text] : texts) EXPECT_EQ(text_of(t, id, capacity), text) << id << " " << capacity;
+  WideChar untouched[2] = {'k', 0};
+  ui_text(de, 2001, untouched, 0);
+  EXPECT_EQ(untouched[0], 'k');
   WideString s = wide("\\tx\\\\tb\\x\\ \\n");
   expand_tab_escapes(s.data());
   EXPECT_EQ(narrow(s.c_str()), "\tx\\\tb\\x\\ \\n");
@@ -139,9 +136,7 @@ TEST(PackageText, EntryCodesBaseNamesAndPackCodes) {
 }
 
 TEST(PackageText, DescriptionLine) {
-  const struct {
-    std::string text, name, version;
-  } cases[] = {
+  const std::tuple<std::string, std::string, std::string> cases[] = {
       {"Foo Tool Version 1.2 (beta)\r\nMore text\r\n", "Foo Tool", "1.2"},
       {"Foo Tool [shareware]\r\n", "Foo Tool", ""},
       {"Foo Tool  (two blanks)", "Foo Tool ", ""},  // one blank at most is dropped
@@ -153,23 +148,22 @@ TEST(PackageText, DescriptionLine) {
       {"P Version " + std::string(100, '9'), "P", std::string(31, '9')},
       {"", "", ""},
   };
-  for (const auto& c : cases) {
+  for (const auto& [text, product, number] : cases) {
     char name[kProductNameCapacity];
     char version[kVersionCapacity];
-    parse_description(c.text.c_str(), name, version);
-    EXPECT_EQ(name, c.name) << c.text;
-    EXPECT_EQ(version, c.version) << c.text;
+    parse_description(text.c_str(), name, version);
+    EXPECT_EQ(name, product) << text;
+    EXPECT_EQ(version, number) << text;
   }
 }
 
 TEST(PackageText, InstallKeys) {
-  const struct {
-    const char *text, *key;
-    int capacity;
-    const char* result;  // the field starts as "old"
-  } cases[] = {
-      {"ID=FOO\r\nGroup=Foo Tool\r\nClass=FooMain\r\nExe=Foo.exe\r\n", "Group", 32, "Foo Tool"},
-      {"ID=FOO\r\nGroup=Foo Tool\r\nClass=FooMain\r\nExe=Foo.exe\r\n", "Exe", 32, "Foo.exe"},
+  // A key counts at the start of a line only, behind a byte order mark and
+  // blanks; the field starts as "old".
+  const char kKeys[] = "ID=FOO\r\nGroup=Foo Tool\r\nClass=FooMain\r\nExe=Foo.exe\r\n";
+  const std::tuple<const char*, const char*, int, const char*> cases[] = {
+      {kKeys, "Group", 32, "Foo Tool"},
+      {kKeys, "Exe", 32, "Foo.exe"},
       {"ID=abcdef\r\n", "ID", 4, "abc"},
       {"Group=\r\nID=1\r\n", "Group", 32, "old"},
       {"ID=1\r\n", "Group", 32, "old"},
@@ -178,16 +172,14 @@ TEST(PackageText, InstallKeys) {
       {"GUID=1234\r\nID=7\r\n", "ID", 4, "7"},
       {"Class=MyExeWnd\r\nExe=Foo.exe\r\n", "Exe", 32, "Foo.exe"},
       {"IDX=5\r\nID =5\r\n", "ID", 4, "old"},
-      // A byte order mark and blanks in front of a key line.
       {"\xEF\xBB\xBFID=BOM\r\n", "ID", 4, "BOM"},
       {"  ID=SP\r\n", "ID", 4, "SP"},
       {"ID=1\r\n\tExe=Tab.exe\r\n", "Exe", 32, "Tab.exe"},
-      {"", "ID", 4, "old"},
-  };
-  for (const auto& c : cases) {
+      {"", "ID", 4, "old"}};
+  for (const auto& [text, key, capacity, result] : cases) {
     char field[32] = "old";
-    read_install_key(c.text, c.key, field, c.capacity);
-    EXPECT_STREQ(field, c.result) << c.text;
+    read_install_key(text, key, field, capacity);
+    EXPECT_STREQ(field, result) << text;
   }
 }
 
@@ -257,18 +249,14 @@ TEST(InstallNames, SafeFileNames) {
 }
 
 TEST(InstallNames, LanguageCodesRolesAndExe) {
-  const struct {
-    const char* file;
-    int base_length;
-    LanguageCode code;
-  } codes[] = {
+  const std::tuple<const char*, int, LanguageCode> codes[] = {
       {"Foo_DE.txt", 3, make_language_code('D', 'E')}, {"Foo_fr.LNG", 3, make_language_code('F', 'R')},
       {"Abcd_DE.txt", 4, make_language_code('D', 'E')}, {"Foo_IT", 3, make_language_code('I', 'T')},
       {"Foo_X.txt", 3, 'X'}, {"Foo_ABCD.txt", 3, make_language_code('A', 'B') | LanguageCode{'C'} << 16},
       {"Foo_ABCDE.txt", 3, 0}, {"FooTool.exe", 3, 0}, {"Fo_DE.txt", 3, 0}, {"Foo", 3, 0}, {"Foo_", 3, 0},
       {"Foo_.txt", 3, 0}, {"_DE.txt", 0, make_language_code('D', 'E')},
   };
-  for (const auto& c : codes) EXPECT_EQ(entry_language_code(wide(c.file).c_str(), c.base_length), c.code) << c.file;
+  for (auto [file, base, code] : codes) EXPECT_EQ(entry_language_code(wide(file).c_str(), base), code) << file;
 
   const std::pair<const char*, EntryRole> roles[] = {
       {"UnInst.exe", kRoleUninstaller}, {"UNINST.EXE", kRoleUninstaller}, {"UnInst.exe.bak", kRoleFile},
@@ -277,14 +265,11 @@ TEST(InstallNames, LanguageCodesRolesAndExe) {
       {"Vtool.exe.txt", kRoleFile}, {"Vinf", kRoleFile}};
   for (auto [file, role] : roles) EXPECT_EQ(entry_role(wide(file).c_str()), role) << file;
 
-  const struct {
-    const char *exe, *file;
-    bool names;
-  } exes[] = {
+  const std::tuple<const char*, const char*, bool> exes[] = {
       {"Foo.exe", "Foo.exe", true}, {"foo.EXE", "Foo.exe", true}, {"Foo.exe", "Foo.exe2", false},
       {"Foo.ex", "Foo.exe", false}, {"", "", false}, {"..", "..", false}, {"Bin\\Foo.exe", "Bin\\Foo.exe", false},
       {"..\\..\\Windows\\notepad.exe", "notepad.exe", false}, {"CON", "CON", false}};
-  for (const auto& c : exes) EXPECT_EQ(exe_names_file(wide(c.exe).c_str(), wide(c.file).c_str()), c.names) << c.exe;
+  for (auto [exe, file, names] : exes) EXPECT_EQ(exe_names_file(wide(exe).c_str(), wide(file).c_str()), names) << exe;
 }
 
 // The key lets the installation skip looking for names it has not written
