@@ -20,8 +20,8 @@ int main(int argc, char** argv) {
                                       vxtest::random_bytes(100 + seed * 500, seed),
                                       vxtest::text_like_bytes(seed * 40, seed + 7)};
     const bool solid = seed % 2 == 0;
-    Packer* packer = create_packer(1 + seed % 5);
     vxtest::Archive a(seed == 3 ? ArchiveForm::kOld : ArchiveForm::kMarked, seed == 4 ? 300 : 0);
+    a.packer = create_packer(1 + seed % 5);
     // Round-trip input: level, solid bit and file count, a declared size, the files.
     Bytes roundtrip = {static_cast<uint8_t>(seed % 5 | (solid ? 8 : 0) | 2 << 4), 0x10, 0x27};
     for (std::size_t i = 0; i < files.size(); ++i) {
@@ -30,15 +30,14 @@ int main(int argc, char** argv) {
         a.stored(name, std::string(files[i].begin(), files[i].end()));
         continue;
       }
-      a.packed(packer, vxtest::entry_header(name), files[i], solid);
+      a.packed({.name = name}, files[i], solid);
       roundtrip.insert(roundtrip.end(), files[i].begin(), files[i].end());
     }
     // A directory and a volume label that carry data, which the walk passes over.
-    add_entry(&a.w, vxtest::entry_header("dir", kAttrDirectory, kFlagDirectoryMask), files[2].data(),
-              static_cast<uint32_t>(files[2].size()));
-    add_entry(&a.w, vxtest::entry_header("LABEL", kAttrVolumeLabel), files[2].data(),
-              static_cast<uint32_t>(files[2].size() / 2));
-    destroy_packer(packer);
+    const uint32_t size = static_cast<uint32_t>(files[2].size());
+    add_entry(&a.w, {.name = "dir", .head_flags = kFlagDirectoryMask, .file_attr = kAttrDirectory}, files[2].data(),
+              size);
+    add_entry(&a.w, {.name = "LABEL", .file_attr = kAttrVolumeLabel}, files[2].data(), size / 2);
     const std::string name = "/seed" + std::to_string(seed);
     vxtest::write_file(argv[1] + name + ".rar", a.finish());
     vxtest::write_file(argv[2] + name + ".bin", roundtrip);

@@ -17,7 +17,7 @@ enum class ArchiveForm {
 
 // Everything a file header carries; names are 8-bit ANSI code page bytes.
 struct EntrySpec {
-  std::string name;                 // ANSI bytes, '\' or '/' between folders
+  std::string name{};               // ANSI bytes, '\' or '/' between folders
   uint16_t head_flags = 0;          // FileFlags (solid, continued, directory...)
   uint8_t host_os = 2;              // Win32
   uint32_t file_time = 0;           // MS-DOS local time

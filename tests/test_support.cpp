@@ -3,12 +3,11 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <fstream>
 #include <iterator>
 
-#include "archive/checksum.h"
 #include "archive/unpack20.h"
+#include "support/files.h"
 
 namespace vxtest {
 
@@ -26,8 +25,8 @@ TempDir::~TempDir() {
   // Read-only files must become writable before Windows lets them go.
   for (auto it = std::filesystem::recursive_directory_iterator(path_, ec);
        !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-    std::filesystem::permissions(it->path(), std::filesystem::perms::owner_write,
-                                 std::filesystem::perm_options::add, ec);
+    std::filesystem::permissions(it->path(), std::filesystem::perms::owner_write, std::filesystem::perm_options::add,
+                                 ec);
   }
   std::filesystem::remove_all(path_, ec);
 }
@@ -63,18 +62,13 @@ std::string narrow(const WideChar* text) {
 Bytes random_bytes(std::size_t n, uint32_t seed) {
   Bytes out(n);
   uint32_t x = seed ? seed : 1;
-  for (auto& b : out) {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    b = static_cast<uint8_t>(x >> 24);
-  }
+  for (auto& b : out) b = static_cast<uint8_t>(xorshift(x) >> 24);
   return out;
 }
 
 Bytes text_like_bytes(std::size_t n, uint32_t seed) {
-  static const char* const kWords[] = {"the ", "setup ", "program ", "installs ", "files ", "into ",
-                                       "a ",   "folder ", "and ",   "records ",  "it\r\n", "window "};
+  static const char* const kWords[] = {"the ", "setup ",  "program ", "installs ", "files ", "into ",
+                                       "a ",   "folder ", "and ",     "records ",  "it\r\n", "window "};
   Bytes out;
   out.reserve(n);
   uint32_t x = seed ? seed : 1;
@@ -86,10 +80,11 @@ Bytes text_like_bytes(std::size_t n, uint32_t seed) {
   return out;
 }
 
-Archive& Archive::packed(Packer* p, EntrySpec e, const Bytes& data, bool solid, int64_t unp_size) {
+Archive& Archive::packed(EntrySpec e, const Bytes& data, bool solid, int64_t unp_size) {
+  if (packer == nullptr) packer = create_packer(1);
   Bytes out;
   bool continued = false;
-  pack_entry(p, data.data(), static_cast<uint32_t>(data.size()), solid, &out, &continued);
+  pack_entry(packer, data.data(), static_cast<uint32_t>(data.size()), solid, &out, &continued);
   if (continued) e.head_flags |= kFlagSolid;
   e.method = pack_method(1);
   e.unp_size = unp_size < 0 ? static_cast<uint32_t>(data.size()) : static_cast<uint32_t>(unp_size);
@@ -98,58 +93,28 @@ Archive& Archive::packed(Packer* p, EntrySpec e, const Bytes& data, bool solid, 
   return *this;
 }
 
-EntrySpec entry_header(const std::string& name, uint32_t attr, uint16_t flags) {
-  EntrySpec e;
-  e.name = name;
-  e.file_attr = attr;
-  e.head_flags = flags;
-  return e;
-}
-
 DecodePass::DecodePass(const std::filesystem::path& folder) : path_(folder / "packed.bin") {
-  record_ = alloc_zeroed(sizeof(ArchiveReader));
-  window_ = alloc_zeroed(kWindowSize);
-  reader_ = reinterpret_cast<ArchiveReader*>(record_.data);
+  reader_->window = alloc_zeroed(kWindowSize);
   for (int k = 0; k < kMaxChannels; ++k) reader_->decoder.channel_tables[k] = &reader_->decoder.channel_slots[k];
-  reader_->archive_format = kFormatMarked;
-  init_crc_table(reader_);
 }
 
-DecodePass::~DecodePass() {
-  release(&window_);
-  release(&record_);
-  std::error_code ignored;
-  std::filesystem::remove(path_, ignored);
-}
-
-EntryResult DecodePass::decode(const std::vector<uint8_t>& packed, uint32_t unpacked_size, bool solid) {
-  EntryResult result{{}, 0, 0, 0};
-  std::FILE* f = std::fopen(path_.string().c_str(), "w+b");
-  if (f == nullptr) return result;
-  if (!packed.empty()) std::fwrite(packed.data(), 1, packed.size(), f);
-  std::fflush(f);
-  std::fseek(f, 0, SEEK_SET);
-
+EntryResult DecodePass::decode(const Bytes& packed, uint32_t unpacked_size, bool solid) {
+  write_file(path_, packed);
+  ArchiveReader* r = reader_.get();
   ByteBuffer sink;
   byte_buffer_init(&sink);
-  ArchiveReader* r = reader_;
-  r->archive_file = f;
-  r->packed_source = f;
+  r->archive_file = r->packed_source = open_archive_file(wide(path_).c_str(), 1);
   r->memory_sink = &sink;
-  r->data_checksum = 0xFFFFFFFFu;
   r->packed_left = static_cast<uint32_t>(packed.size());
   r->unpacked_left = static_cast<int32_t>(unpacked_size);
-  decompress_entry(r, window_.data, solid ? 1 : 0);
-
-  if (sink.data.data != nullptr) result.output.assign(sink.data.data, sink.data.data + sink.size);
-  result.packed_left = r->packed_left;
-  result.unpacked_left = r->unpacked_left;
-  result.pieces = sink.append_count;  // every call appends, an empty one too
+  decompress_entry(r, r->window.data, solid ? 1 : 0);
+  // Every call appends, an empty one too.
+  EntryResult result{Bytes(sink.data.data, sink.data.data + sink.size), r->packed_left, r->unpacked_left,
+                     sink.append_count};
   byte_buffer_reset(&sink);
+  close_stream(r->archive_file);
+  r->archive_file = r->packed_source = nullptr;
   r->memory_sink = nullptr;
-  r->archive_file = nullptr;
-  r->packed_source = nullptr;
-  std::fclose(f);
   return result;
 }
 

@@ -6,10 +6,10 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "archive/memory.h"
 #include "archive/reader.h"
 #include "packer/pack20.h"
 #include "packer/writer.h"
@@ -43,20 +43,28 @@ WideString wide(const std::string& utf8);
 WideString wide(const std::filesystem::path& path);
 std::string narrow(const WideChar* text);
 
-// Deterministic pseudo-random bytes (xorshift), for incompressible data.
+// The next number of a xorshift32 sequence (state never 0).
+inline uint32_t xorshift(uint32_t& x) {
+  x ^= x << 13;
+  x ^= x >> 17;
+  x ^= x << 5;
+  return x;
+}
+// Deterministic pseudo-random bytes, for incompressible data.
 Bytes random_bytes(std::size_t n, uint32_t seed);
 // Text-like bytes with plenty of repeats, for compressible data.
 Bytes text_like_bytes(std::size_t n, uint32_t seed);
 
-EntrySpec entry_header(const std::string& name, uint32_t attr = kAttrArchive, uint16_t flags = 0);
-
 // An archive written entry by entry, behind image bytes of 0x90 (no 'R').
 struct Archive {
   ArchiveWriter w;
+  Packer* packer = nullptr;  // for packed entries: level 1 unless set before
   explicit Archive(ArchiveForm form = ArchiveForm::kMarked, std::size_t image = 0, uint16_t main_flags = 0) {
     w.bytes.assign(image, 0x90);
     begin_archive(&w, form, main_flags);
   }
+  ~Archive() { destroy_packer(packer); }
+  Archive(const Archive&) = delete;
   Archive& stored(const std::string& name, const std::string& text, EntrySpec e = {}) {
     e.name = name;
     add_stored_entry(&w, e, reinterpret_cast<const uint8_t*>(text.data()), static_cast<uint32_t>(text.size()));
@@ -64,7 +72,7 @@ struct Archive {
   }
   // A compressed entry of data with its checksum, whose header claims
   // unp_size bytes (default: the size of data).
-  Archive& packed(Packer* p, EntrySpec e, const Bytes& data, bool solid, int64_t unp_size = -1);
+  Archive& packed(EntrySpec e, const Bytes& data, bool solid, int64_t unp_size = -1);
   Bytes finish() {  // the end blocks, then the bytes
     end_archive(&w);
     return w.bytes;
@@ -82,23 +90,19 @@ struct EntryResult {
   int32_t pieces;         // calls of write_unpacked, empty ones included
 };
 
-// One zero-filled ArchiveReader and one window for a chain of entries: packed
+// One zero-filled ArchiveReader and its window for a chain of entries: packed
 // bytes are served from a file in folder through read_packed, decoded bytes
 // collected from write_unpacked.
 class DecodePass {
  public:
   explicit DecodePass(const std::filesystem::path& folder);
-  ~DecodePass();
-  DecodePass(const DecodePass&) = delete;
-  DecodePass& operator=(const DecodePass&) = delete;
+  ~DecodePass() { release(&reader_->window); }
   EntryResult decode(const Bytes& packed, uint32_t unpacked_size, bool solid);
   const DecoderState& state() const { return reader_->decoder; }
 
  private:
   std::filesystem::path path_;
-  OwnedBlock record_;
-  OwnedBlock window_;
-  ArchiveReader* reader_;
+  std::unique_ptr<ArchiveReader> reader_ = std::make_unique<ArchiveReader>();
 };
 
 }  // namespace vxtest

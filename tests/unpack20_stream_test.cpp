@@ -23,12 +23,7 @@ using vxtest::Bytes;
 // which agreed with this decoder on every entry.
 TEST(Stream, RandomAndDamagedStreamsDecodeAsBefore) {
   uint32_t rng = 0x1234567;
-  auto next = [&rng] {
-    rng ^= rng << 13;
-    rng ^= rng >> 17;
-    rng ^= rng << 5;
-    return rng;
-  };
+  auto next = [&rng] { return vxtest::xorshift(rng); };
   Packer* packer = create_packer(2);
   uint32_t digest = 2166136261u;  // FNV-1a
   auto add = [&digest](const void* p, std::size_t n) {
