@@ -28,7 +28,6 @@ namespace {
 struct Built {
   int code;
   std::string out, err;
-  std::string messages() const { return err + out; }
 };
 
 std::string utf16le(const std::string& ascii, bool mark = false) {
@@ -40,9 +39,7 @@ std::string utf16le(const std::string& ascii, bool mark = false) {
 // A small PE image with one section whose raw data ends the file and holds
 // the version strings vxpack looks for, plus section_payload.
 std::string stub_image(const std::string& section_payload = {}) {
-  const std::string nul(2, '\0');
-  std::string data = utf16le("ProductName") + nul + utf16le("vxsetup") + nul + utf16le("FileDescription") + nul + nul +
-                     utf16le("Setup") + nul + section_payload;
+  std::string data = utf16le(std::string("ProductName\0vxsetup\0FileDescription\0\0Setup\0", 43)) + section_payload;
   data.resize((data.size() + 511) / 512 * 512, '\0');
   std::string image(0x200, '\0');
   const auto put = [&](std::size_t at, uint32_t v, int n) {
@@ -98,17 +95,15 @@ struct PackageDir {
 // What a build finds in place of an older output.
 const Bytes kOlder = bytes_of("an older build");
 
-struct Row {
-  const char* mistake;
-  std::vector<std::pair<std::string, std::string>> files;  // written over the clean package
-  std::string message;  // "file: fragment" as printed, folders with '/'
-  int exit;
-};
-
 TEST(PackageChecks, EachMistakeIsNamedWithItsFix) {
   const std::string keys = "ID=FOO\r\nGroup=Foo Tool\r\nExe=Foo.exe\r\n";
   const std::string long_name = std::string(230, 'n') + ".txt";
-  const Row rows[] = {
+  const struct {
+    const char* mistake;
+    std::vector<std::pair<std::string, std::string>> files;  // written over the clean package
+    std::string message;                                     // "file: fragment" as printed, folders with '/'
+    int exit;
+  } rows[] = {
       {"misspelt key", {{"foo.inf", keys + "Clas=FooWindow\r\n"}}, "foo.inf: line 4: unknown key \"Clas\"", 0},
       {"misspelt key's fix", {{"foo.inf", keys + "Gruop=Foo\r\n"}}, "did you mean Group?", 0},
       {"unknown key", {{"foo.inf", keys + "Version=2\r\n"}}, "reads only ID, Group, Class, Exe and Publisher", 0},
@@ -156,18 +151,17 @@ TEST(PackageChecks, EachMistakeIsNamedWithItsFix) {
       {"name the installer refuses", {{"COM0.txt", "x"}}, "installer does not write", 7},
 #endif
   };
-  vxpack::BuildOptions strict;
-  strict.strict = true;
-  for (const Row& row : rows) {
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.mistake);
     PackageDir d;
     for (const auto& [name, text] : row.files) d.put(name, text);
     vxtest::write_file(d.dir / "Setup.exe", kOlder);
-    EXPECT_EQ(d.build(strict).code, 7) << row.mistake;  // warnings too
+    EXPECT_EQ(d.build({.strict = true}).code, 7);  // warnings too
     const Built b = d.build();
-    EXPECT_EQ(b.code, row.exit) << row.mistake << "\n" << b.messages();
-    EXPECT_NE(b.err.find(row.message), std::string::npos) << row.mistake << "\n" << b.messages();
-    EXPECT_NE(b.err.find(row.exit ? "error: " : "warning: "), std::string::npos) << row.mistake;
-    EXPECT_EQ(vxtest::read_file(d.dir / "Setup.exe") == kOlder, row.exit != 0) << row.mistake;
+    EXPECT_EQ(b.code, row.exit) << b.err << b.out;
+    EXPECT_NE(b.err.find(row.message), std::string::npos) << b.err << b.out;
+    EXPECT_NE(b.err.find(row.exit ? "error: " : "warning: "), std::string::npos);
+    EXPECT_EQ(vxtest::read_file(d.dir / "Setup.exe") == kOlder, row.exit != 0);
   }
 }
 
@@ -224,16 +218,13 @@ TEST(StubCheck, OnlyABareSetupStubIsTakenAsStub) {
   // A build given no stub of ours stops before writing; without --stub it
   // takes the built-in stub, or asks for one.
   PackageDir d;
-  vxpack::BuildOptions o;
-  o.stub = d.package / "foo.inf";
-  EXPECT_EQ(d.build(o).code, vxpack::kExitNoStub);
+  EXPECT_EQ(d.build({.stub = d.package / "foo.inf"}).code, vxpack::kExitNoStub);
   EXPECT_FALSE(fs::exists(d.dir / "Setup.exe"));
-  o = {};
-  o.folder = d.package;
-  o.output = d.dir / "Setup.exe";
   std::ostringstream out, err;
   const bool built_in = !vxpack::embedded_stub().empty();
-  EXPECT_EQ(vxpack::run_build(o, out, err), built_in ? 0 : vxpack::kExitNoStub) << err.str();
+  EXPECT_EQ(vxpack::run_build({.folder = d.package, .output = d.dir / "Setup.exe"}, out, err),
+            built_in ? 0 : vxpack::kExitNoStub)
+      << err.str();
   EXPECT_EQ(err.str().find("no stub built in; pass --stub PATH") != std::string::npos, !built_in);
   EXPECT_EQ(fs::exists(d.dir / "Setup.exe"), built_in);
 }
@@ -262,11 +253,8 @@ TEST_P(BuildLevels, OutputReadsBackWithItsHeaders) {
   // A read-only file gets the read-only attribute.
   fs::permissions(d.package / "UnInst.exe", fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                   fs::perm_options::remove);
-  vxpack::BuildOptions o;
-  o.level = m;
-  o.solid = solid;
-  o.strict = true;  // warnings count: the clean package builds without a word
-  const Built b = d.build(o);
+  // Warnings count: the clean package builds without a word.
+  const Built b = d.build({.level = m, .solid = solid, .strict = true});
   ASSERT_EQ(b.code, 0) << b.err;
   EXPECT_EQ(b.err, "");
   EXPECT_NE(b.out.find("11 files"), std::string::npos) << b.out;
@@ -317,9 +305,7 @@ TEST(Build, TimesAndReproducibleOutput) {
     setenv("TZ", tz, 1);
     tzset();
 #endif
-    vxpack::BuildOptions o;
-    o.reproducible = reproducible;
-    EXPECT_EQ(d.build(o, name).code, 0);
+    EXPECT_EQ(d.build({.reproducible = reproducible}, name).code, 0);
     vxpack::ArchiveInfo info;
     std::string error;
     EXPECT_TRUE(vxpack::read_archive_info(d.dir / name, &info, &error)) << error;
@@ -389,9 +375,7 @@ TEST(Build, AddsTheStandardUninstallerWhenThePackageHasNone) {
   PackageDir d;
   EXPECT_NE(d.build({}, "Own.exe").out.find("uninstaller: the package's own UnInst.exe"), std::string::npos);
   fs::remove(d.package / "UnInst.exe");
-  vxpack::BuildOptions o;
-  o.uninstaller = false;
-  EXPECT_NE(d.build(o, "None.exe").out.find("uninstaller: none\n"), std::string::npos);
+  EXPECT_NE(d.build({.uninstaller = false}, "None.exe").out.find("uninstaller: none\n"), std::string::npos);
   if (vxpack::embedded_uninstaller().empty()) GTEST_SKIP() << "no uninstaller built in";
   const Built b = d.build();
   ASSERT_EQ(b.code, 0) << b.err;

@@ -11,9 +11,9 @@
 namespace vxpack {
 
 struct BuildOptions {
-  std::filesystem::path folder;    // the package
-  std::filesystem::path output;    // the setup executable to write
-  std::filesystem::path stub;      // empty: the stub carried inside vxpack
+  std::filesystem::path folder{};  // the package
+  std::filesystem::path output{};  // the setup executable to write
+  std::filesystem::path stub{};    // empty: the stub carried inside vxpack
   int level = 4;                   // 0 store, 1 fastest .. 5 best
   bool solid = true;
   bool reproducible = false;       // fixed times, UTC
@@ -23,7 +23,7 @@ struct BuildOptions {
   bool verbose = false;
   bool progress = false;           // a progress bar (standard error is a terminal)
   bool uninstaller = true;         // add the standard UnInst.exe when the package has none
-  std::vector<std::string> excludes;  // --exclude patterns
+  std::vector<std::string> excludes{};  // --exclude patterns
 };
 
 // The largest setup program the installer reads: its file positions are
