@@ -1,9 +1,7 @@
-// The archive reader: checksums, locating the archive and the block walk
-// (other block types, names, attributes, where it ends or finds damage), the
-// extraction driver's callback protocol, sinks and entry tests, the memory
-// sink's growth; the property that no cut and no changed byte of a written
-// archive passes as sound. Beneath it the support layer: bounded text and
-// path operations, the ANSI conversions, the file layer.
+// The archive reader: checksums, finding the archive, the block walk, the
+// extraction driver's callback protocol, sinks and entry tests, and that no
+// cut or changed byte of a written archive passes; beneath it the support
+// layer's text, path, ANSI and file operations.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -27,20 +25,14 @@ using vxtest::wide;
 
 namespace {
 
-// A reader opened on bytes written to a file, released at the end.
-class OpenReader {
- public:
+// A zero-filled reader opened on bytes written to a file.
+struct OpenReader {
   explicit OpenReader(const Bytes& bytes) {
-    vxtest::write_file(dir_ / "a.rar", bytes);
-    block_ = alloc_zeroed(sizeof(ArchiveReader));
-    r = reinterpret_cast<ArchiveReader*>(block_.data);
+    vxtest::write_file(dir / "a.rar", bytes);
     init_crc_table(r);
-    r->archive_file = open_archive_file(wide(dir_ / "a.rar").c_str(), 1);
+    r->archive_file = open_archive_file(wide(dir / "a.rar").c_str(), 1);
   }
-  ~OpenReader() {
-    close_stream(r->archive_file);
-    release(&block_);
-  }
+  ~OpenReader() { close_stream(r->archive_file); }
   // Names of the entries the walk yields; "!" for damage.
   std::vector<std::string> walk() {
     std::vector<std::string> seen;
@@ -50,11 +42,9 @@ class OpenReader {
     if (n < 0) seen.push_back("!");
     return seen;
   }
-  ArchiveReader* r;
-
- private:
-  vxtest::TempDir dir_;
-  OwnedBlock block_;
+  vxtest::TempDir dir;
+  std::unique_ptr<ArchiveReader> owner = std::make_unique<ArchiveReader>();
+  ArchiveReader* r = owner.get();
 };
 
 Bytes archive_with(const std::vector<std::string>& names, std::size_t image = 0,
@@ -111,15 +101,13 @@ TEST(Checksums, KnownValues) {
 
 TEST(ReadBlock, OtherBlocksSubBlocksNamesAndAttributes) {
   Archive a;
-  ArchiveWriter& w = a.w;
-  add_entry(&w, {.name = "a/b\\c", .head_flags = kFlagDirectoryMask, .host_os = 5, .file_attr = kAttrReadOnly}, nullptr,
-            0);
+  a.stored("a/b\\c", "", {.head_flags = kFlagDirectoryMask, .host_os = 5, .file_attr = kAttrReadOnly});
   a.stored("first", "1");
-  add_raw_block(&w, 0x75, 0, {1, 2, 3});          // unknown type with a plain body
-  add_raw_block(&w, 0x79, 0x8000, {5, 0, 0, 0});  // 5 data bytes behind the header
-  w.bytes.insert(w.bytes.end(), 5, 0xEE);
-  const std::size_t sub_at = w.bytes.size();
-  add_raw_block(&w, kBlockSub, 0, {9, 9});
+  add_raw_block(&a.w, 0x75, 0, {1, 2, 3});          // unknown type with a plain body
+  add_raw_block(&a.w, 0x79, 0x8000, {5, 0, 0, 0});  // 5 data bytes behind the header
+  a.w.bytes.insert(a.w.bytes.end(), 5, 0xEE);
+  const std::size_t sub_at = a.w.bytes.size();
+  add_raw_block(&a.w, kBlockSub, 0, {9, 9});
   a.stored("second/inner\\" + std::string(300, 'n'), "1", {.host_os = 3, .file_attr = 0x81A5});
 
   OpenReader o(a.finish());
@@ -165,8 +153,7 @@ TEST(ReadBlock, FoundEndAndDamage) {
   };
   auto cut = [](Bytes b, std::size_t size) { return b.resize(size), b; };
   Bytes signed_later = tail;  // a code signature appended behind the end blocks
-  const Bytes signature = vxtest::random_bytes(300, 1);
-  signed_later.insert(signed_later.end(), signature.begin(), signature.end());
+  for (uint8_t b : vxtest::random_bytes(300, 1)) signed_later.push_back(b);
   Archive unsummed;  // an end block without the archive checksum, as written before it
   add_raw_block(&unsummed.w, kBlockEnd, 0x4000, {});
   unsummed.w.bytes.insert(unsummed.w.bytes.end(), 7, 0);
@@ -204,11 +191,10 @@ TEST(ReadBlock, FoundEndAndDamage) {
   }
 }
 
-// The callback protocol and the results of a pass: no call for a directory, a
-// first call only for a label, the bytes with a zero behind them in memory,
-// files with their time and attributes; a nonzero answer ends the pass with
-// success; a checksum mismatch deletes the file and ends the pass, unless the
-// entry was dropped (never tested).
+// The callback protocol: no call for a directory, a first call only for a
+// label, memory bytes with a zero behind them, files with their time and
+// attributes; a nonzero answer ends the pass with success; a checksum mismatch
+// deletes the file and ends the pass, unless the entry was dropped.
 TEST(ExtractCallback, SinksStopsResultsAndMismatch) {
   vxtest::TempDir dir;
   const Bytes big = vxtest::random_bytes(3 * 32768 + 17, 7);

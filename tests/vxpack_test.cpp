@@ -1,11 +1,7 @@
-// vxpack. build: the package checks, one row per mistake a vendor makes: the
-// message names the file and the fix, errors stop the build (exit 7, an older
-// output left alone) and warnings do not. What goes in (leftovers, the output,
-// --exclude) and in which order, the stub check. The output is stub + archive
-// and reads back through the installer's reader with the headers the files
-// call for; times and reproducible builds; failures leave no output behind.
-// list, test and extract on setup executables built by the writer, including
-// damaged archives and names that try to leave the output folder.
+// vxpack: build's package checks (one row per mistake a vendor makes), what
+// goes in and in which order, the stub check, the output read back through the
+// installer's reader, times, failures; list, test and extract on setup
+// executables built by the writer, damaged ones and unsafe names included.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -229,10 +225,14 @@ TEST(StubCheck, OnlyABareSetupStubIsTakenAsStub) {
   EXPECT_EQ(fs::exists(d.dir / "Setup.exe"), built_in);
 }
 
-// The clean package plus the built-in German's own pack (which is fine), an
-// empty file, noise and a file larger than the window: text, noise, then the
-// text again from 900 KB back.
-void add_bulk(PackageDir& d) {
+class BuildLevels : public ::testing::TestWithParam<std::pair<int, bool>> {};
+
+TEST_P(BuildLevels, OutputReadsBackWithItsHeaders) {
+  const auto [m, solid] = GetParam();
+  PackageDir d;
+  // The clean package plus the built-in German's own pack (which is fine), an
+  // empty file, noise and a file larger than the window: text, noise, then the
+  // text again from 900 KB back.
   d.put("Foo_DE.LNG", "[S]\r\nLanguage=Deutsch\r\n");
   d.put("empty.dat", "");
   const Bytes noise = vxtest::random_bytes(30000, 3);
@@ -242,14 +242,6 @@ void add_bulk(PackageDir& d) {
   big.insert(big.end(), gap.begin(), gap.end());
   big.insert(big.end(), big.begin(), big.begin() + 400000);
   d.put("data/big.dat", std::string(big.begin(), big.end()));
-}
-
-class BuildLevels : public ::testing::TestWithParam<std::pair<int, bool>> {};
-
-TEST_P(BuildLevels, OutputReadsBackWithItsHeaders) {
-  const auto [m, solid] = GetParam();
-  PackageDir d;
-  add_bulk(d);
   // A read-only file gets the read-only attribute.
   fs::permissions(d.package / "UnInst.exe", fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                   fs::perm_options::remove);
