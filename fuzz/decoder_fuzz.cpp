@@ -5,9 +5,7 @@
 // holds headers (a walk that does not move forward), a memory entry without
 // its terminating zero, an output file shorter than its entry's size, and a
 // result outside the documented codes.
-#include <cstdio>
 #include <cstdlib>
-#include <string>
 
 #include "archive/extract.h"
 #include "tests/test_support.h"
@@ -17,10 +15,8 @@ namespace {
 namespace fs = std::filesystem;
 
 // This process's folder, for the input and the one output file.
-const fs::path& folder() {
-  static const vxtest::TempDir dir;
-  return dir.path();
-}
+const vxtest::TempDir folder;
+const fs::path input = folder / "input.rar", output = folder / "entry.out";
 
 struct Run {
   uint32_t entry;      // entries seen so far
@@ -41,8 +37,8 @@ int32_t choose_sink(WideChar* name, const uint8_t* data, uint32_t size, void* us
     name[0] = 1;
     name[1] = 0;
   } else if (kind == 2 && size <= (4u << 20)) {
-    fs::remove(folder() / "entry.out");  // a label creates no file: no stale one stays
-    copy_text(vxtest::wide(folder() / "entry.out").c_str(), name, kNameCapacity);
+    fs::remove(output);  // a label creates no file: no stale one stays
+    copy_text(vxtest::wide(output).c_str(), name, kNameCapacity);
     run->file_size = size;
   } else {
     name[0] = 0;
@@ -50,13 +46,10 @@ int32_t choose_sink(WideChar* name, const uint8_t* data, uint32_t size, void* us
   return 0;
 }
 
-// The decoder runs until an entry's declared size is produced, whatever the
-// packed data holds; a damaged size field of up to 2 GB would make a single
-// input run for minutes. Every place that could be a file header (type byte
-// 0x74 two bytes in) gets its size field brought below 0x110000 (still past
-// the window's end). Only the two high bytes are lowered, so a later fold of
-// an overlapping field can never raise a size folded before it. The walk
-// itself never depends on that field.
+// A damaged size field of up to 2 GB would make one input decode for minutes:
+// wherever a file header could be (type 0x74 two bytes in), the size field is
+// brought below 0x110000, still past the window's end. Only its two high bytes
+// are lowered, so that a later fold of an overlapping field never raises one.
 void fold_sizes(std::vector<uint8_t>& bytes) {
   for (std::size_t i = 0; i + 15 <= bytes.size(); ++i) {
     if (bytes[i + 2] != 0x74) continue;
@@ -71,9 +64,9 @@ void fold_sizes(std::vector<uint8_t>& bytes) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   std::vector<uint8_t> bytes(data, data + size);
   fold_sizes(bytes);
-  vxtest::write_file(folder() / "input.rar", bytes);
+  vxtest::write_file(input, bytes);
   Run run{0, size > 0 ? data[size - 1] : 0u, 0};
-  const int result = extract_archive(vxtest::wide(folder() / "input.rar").c_str(), choose_sink, &run);
+  const int result = extract_archive(vxtest::wide(input).c_str(), choose_sink, &run);
   if (result != kExtractOk && result != kExtractNoArchive && result != kExtractBadChecksum &&
       result != kExtractCannotCreate && result != kExtractNoReader)
     std::abort();
@@ -81,8 +74,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   if (run.entry > size / 32 + 1) std::abort();
   // A file left behind belongs to an entry that passed: it holds all its bytes.
   std::error_code missing;
-  const auto written = fs::file_size(folder() / "entry.out", missing);
+  const auto written = fs::file_size(output, missing);
   if (!missing && written < run.file_size) std::abort();
-  fs::remove(folder() / "entry.out", missing);
+  fs::remove(output, missing);
   return 0;
 }

@@ -1,8 +1,6 @@
-// Writes the seed corpora of the decoder fuzz targets into two folders:
-// archives (plain, solid, old form, behind an image, with stored entries and
-// with directory and volume-label entries that carry data) built with the
-// writer and the compressor, and inputs of the round-trip target holding the
-// same files.
+// Writes the seed corpora of the decoder fuzz targets: archives (plain, solid,
+// old form, behind an image, stored entries, directory and label entries that
+// carry data) and round-trip inputs holding the same files.
 //   decoder_fuzz_seeds ARCHIVE_FOLDER ROUNDTRIP_FOLDER
 #include <cstdio>
 

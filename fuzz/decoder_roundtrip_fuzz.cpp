@@ -1,14 +1,11 @@
-// libFuzzer target: the input, split into one to three files, is packed by
-// the compressor (level and solid chain chosen by the first byte) and must
-// decode back exactly, each entry reading all of its packed data. The same
-// bytes decoded as packed data of one entry (a damaged stream) must end with
-// unpacked_left accounting for every byte handed over, or -1 when the entry
-// ended early for lack of input.
+// libFuzzer target: the input, split into files, is packed by the compressor
+// and must decode back exactly, each entry reading all of its packed data. The
+// same bytes decoded as one entry's packed data (a damaged stream) must end
+// with unpacked_left counting every byte handed over, or -1 when input ran out.
 //   byte 0    bits 0..2 level - 1 (modulo 5), bit 3 solid, bits 4..5 files - 1
 //   byte 1-2  the unpacked size declared for the damaged stream, in bytes
 //   then      the files, in equal parts
 #include <algorithm>
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 

@@ -53,9 +53,7 @@ WideString wide(const std::filesystem::path& path) {
 }
 
 std::string narrow(const WideChar* text) {
-  std::u16string s;
-  for (int i = 0; text[i] != 0; ++i) s += static_cast<char16_t>(text[i]);
-  const std::u8string u8 = std::filesystem::path(s).u8string();
+  const std::u8string u8 = std::filesystem::path(std::u16string(text, text + wide_length(text))).u8string();
   return std::string(u8.begin(), u8.end());
 }
 
@@ -93,17 +91,17 @@ Archive& Archive::packed(EntrySpec e, const Bytes& data, bool solid, int64_t unp
   return *this;
 }
 
-DecodePass::DecodePass(const std::filesystem::path& folder) : path_(folder / "packed.bin") {
-  reader_->window = alloc_zeroed(kWindowSize);
-  for (int k = 0; k < kMaxChannels; ++k) reader_->decoder.channel_tables[k] = &reader_->decoder.channel_slots[k];
+DecodePass::DecodePass(const std::filesystem::path& folder) : path(folder / "packed.bin") {
+  reader->window = alloc_zeroed(kWindowSize);
+  for (int k = 0; k < kMaxChannels; ++k) reader->decoder.channel_tables[k] = &reader->decoder.channel_slots[k];
 }
 
 EntryResult DecodePass::decode(const Bytes& packed, uint32_t unpacked_size, bool solid) {
-  write_file(path_, packed);
-  ArchiveReader* r = reader_.get();
+  write_file(path, packed);
+  ArchiveReader* r = reader.get();
   ByteBuffer sink;
   byte_buffer_init(&sink);
-  r->archive_file = r->packed_source = open_archive_file(wide(path_).c_str(), 1);
+  r->archive_file = r->packed_source = open_archive_file(wide(path).c_str(), 1);
   r->memory_sink = &sink;
   r->packed_left = static_cast<uint32_t>(packed.size());
   r->unpacked_left = static_cast<int32_t>(unpacked_size);

@@ -93,16 +93,12 @@ struct EntryResult {
 // One zero-filled ArchiveReader and its window for a chain of entries: packed
 // bytes are served from a file in folder through read_packed, decoded bytes
 // collected from write_unpacked.
-class DecodePass {
- public:
+struct DecodePass {
   explicit DecodePass(const std::filesystem::path& folder);
-  ~DecodePass() { release(&reader_->window); }
+  ~DecodePass() { release(&reader->window); }
   EntryResult decode(const Bytes& packed, uint32_t unpacked_size, bool solid);
-  const DecoderState& state() const { return reader_->decoder; }
-
- private:
-  std::filesystem::path path_;
-  std::unique_ptr<ArchiveReader> reader_ = std::make_unique<ArchiveReader>();
+  std::filesystem::path path;
+  std::unique_ptr<ArchiveReader> reader = std::make_unique<ArchiveReader>();
 };
 
 }  // namespace vxtest

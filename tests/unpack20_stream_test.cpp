@@ -1,9 +1,6 @@
 // Compressed streams: a digest of what random and damaged streams decode to,
-// and the compressor at every level, solid and not, as vxpack uses it, back
-// through the decoder. The round trip's samples reach the window's far end,
-// the longest match and code lengths that must be cut to 15 bits; the packed
-// size of a fixed input is pinned per level (equal or smaller passes), so a
-// change that only costs ratio fails too.
+// and the compressor at every level, solid and not, back through the decoder,
+// with its packed size pinned per level so that lost ratio fails too.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -46,7 +43,7 @@ TEST(Stream, RandomAndDamagedStreamsDecodeAsBefore) {
         if (next() % 4 == 0) size += next() % 3000;
       }
       const vxtest::EntryResult r = pass.decode(packed, size, e > 0 && next() % 4 != 0);
-      const DecoderState& d = pass.state();
+      const DecoderState& d = pass.reader->decoder;
       add(r.output.data(), r.output.size());
       const uint32_t fields[] = {static_cast<uint32_t>(r.output.size()), r.packed_left,
                                  static_cast<uint32_t>(r.unpacked_left), static_cast<uint32_t>(r.pieces),
@@ -120,10 +117,9 @@ class Levels : public ::testing::TestWithParam<int> {};
 
 // Entries that do not shrink are stored by the caller and forgotten by the
 // packer; the others decode back in one decoder state (a solid chain needs the
-// earlier entries in the window, and none of the stored ones).
+// earlier entries in the window, and none of the stored ones). The solid
+// totals are pinned as the compressor stands: lower a pin when one shrinks.
 TEST_P(Levels, EveryEntryComesBackAndNoLargerThanPinned) {
-  // Solid totals per level as the compressor stands: a smaller one passes
-  // (then lower the pin), a larger one is lost ratio.
   const std::size_t pinned[] = {0, 424279, 408859, 390401, 385731, 314274};
   vxtest::TempDir dir;
   for (bool solid : {true, false}) {

@@ -325,13 +325,11 @@ TEST(Build, TimesAndReproducibleOutput) {
 TEST(Build, FailuresLeaveNoOutputAndQuietHidesWarnings) {
   PackageDir d;
   vxtest::write_file(d.dir / "Setup.exe", kOlder);
-  vxpack::BuildOptions o;
-  o.stub = d.dir / "no-such-stub.exe";
-  Built b = d.build(o);
+  Built b = d.build({.stub = d.dir / "no-such-stub.exe"});
   EXPECT_EQ(b.code, vxpack::kExitNoArchive);
   EXPECT_NE(b.err.find("no-such-stub.exe"), std::string::npos) << b.err;
   EXPECT_EQ(vxtest::read_file(d.dir / "Setup.exe"), kOlder);
-  o.stub = d.dir / "marked.exe";
+  vxpack::BuildOptions o{.stub = d.dir / "marked.exe"};
   vxtest::write_file(o.stub, bytes_of(stub_image(std::string("Rar!\x1A\x07\x00", 7) +
                                                  std::string("\0\0\x73\0\0\x0D\0\0\0\0\0\0", 13) +
                                                  std::string(7, '\0'))));
