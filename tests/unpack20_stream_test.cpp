@@ -89,7 +89,7 @@ Bytes fibonacci_bytes() {
 // it) and 1,100,000 bytes back (beyond reach); text; skewed byte counts.
 const std::vector<Bytes>& samples() {
   static const std::vector<Bytes> s = [] {
-    std::vector<Bytes> v{vxtest::text_like_bytes(100000, 7)};
+    const Bytes text = vxtest::text_like_bytes(100000, 7);
     Bytes mix;
     for (uint32_t i = 0; mix.size() < 300000; ++i) {
       const Bytes piece = (i % 3 == 0) ? vxtest::random_bytes(700 + i % 5000, i) : vxtest::text_like_bytes(900, i);
@@ -97,17 +97,9 @@ const std::vector<Bytes>& samples() {
       const std::size_t back = (i % 4 == 0) ? 0x2000 : (i % 4 == 1) ? 0x40000 : 0x101 + i * 37;
       if (mix.size() > back + 300) mix.insert(mix.end(), mix.end() - back, mix.end() - back + 40 + i % 200);
     }
-    v.push_back(mix);
-    v.push_back(vxtest::random_bytes(70000, 0xC0FFEE));
-    v.push_back(v[0]);
-    v.push_back({});
-    v.push_back(vxtest::bytes_of("a"));
-    v.push_back(Bytes(300000, 0));
-    v.push_back(repeated_across(1000000));
-    v.push_back(repeated_across(1100000));
-    v.push_back(vxtest::text_like_bytes(50000, 8));
-    v.push_back(fibonacci_bytes());
-    return v;
+    return std::vector<Bytes>{text, mix, vxtest::random_bytes(70000, 0xC0FFEE), text, {}, vxtest::bytes_of("a"),
+                              Bytes(300000, 0), repeated_across(1000000), repeated_across(1100000),
+                              vxtest::text_like_bytes(50000, 8), fibonacci_bytes()};
   }();
   return s;
 }
