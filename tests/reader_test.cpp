@@ -58,10 +58,10 @@ Bytes archive_with(const std::vector<std::string>& names, std::size_t image = 0,
 // records what the callback saw.
 struct Recorder {
   enum Mode { kDrop, kMemory, kFile } mode = kMemory;
-  std::filesystem::path folder;
-  int stop_at = -1;                // first-call index that ends the pass
-  std::vector<std::string> first;  // names on first calls
-  std::vector<Bytes> second;       // data on second calls, with the zero behind
+  std::filesystem::path folder{};
+  int stop_at = -1;                  // first-call index that ends the pass
+  std::vector<std::string> first{};  // names on first calls
+  std::vector<Bytes> second{};       // data on second calls, with the zero behind
 };
 
 int32_t record(WideChar* name, const uint8_t* data, uint32_t size, void* user) {
@@ -213,21 +213,18 @@ TEST(ExtractCallback, SinksStopsResultsAndMismatch) {
             reinterpret_cast<const uint8_t*>("abcdefgh"), 8);
   add_entry(&a.w, {.name = "bad", .unp_size = 4, .file_crc = 0x12345678}, reinterpret_cast<const uint8_t*>("good"), 4);
   const auto file = a.stored("after", "x").save(dir);
-  Recorder mem, drop, stop, out, missing;
+  Recorder mem, drop{.mode = Recorder::kDrop}, stop{.stop_at = 2}, out{Recorder::kFile, dir.path()},
+      missing{Recorder::kFile, dir / "missing"};
   EXPECT_EQ(run(file, &mem), kExtractBadChecksum);
   EXPECT_EQ(mem.first, (std::vector<std::string>{"label", "text", "empty", "big.bin", "cut.txt", "bad"}));
   Bytes big_and_zero = big;
   big_and_zero.push_back(0);
   EXPECT_EQ(mem.second, (std::vector<Bytes>{{'h', 'e', 'l', 'l', 'o', 0}, {0}, big_and_zero, {'a', 'b', 'c', 0}}));
-  drop.mode = Recorder::kDrop;
   EXPECT_EQ(run(file, &drop), kExtractOk);
   EXPECT_EQ(drop.first.size(), 7u);
   EXPECT_TRUE(drop.second.empty());
-  stop.stop_at = 2;
   EXPECT_EQ(run(file, &stop), kExtractOk);
   EXPECT_EQ(stop.second.size(), 1u);
-  out.mode = missing.mode = Recorder::kFile;
-  out.folder = dir.path();
   EXPECT_EQ(run(file, &out), kExtractBadChecksum);
   EXPECT_TRUE(std::filesystem::exists(dir / "text"));
   EXPECT_EQ(vxtest::read_file(dir / "big.bin"), big);
@@ -241,7 +238,6 @@ TEST(ExtractCallback, SinksStopsResultsAndMismatch) {
   const auto perms = [&](const char* n) { return std::filesystem::status(dir / n).permissions(); };
   EXPECT_EQ(perms("big.bin") & std::filesystem::perms::owner_write, std::filesystem::perms::none);
   EXPECT_NE(perms("cut.txt") & std::filesystem::perms::owner_write, std::filesystem::perms::none);
-  missing.folder = dir / "missing";
   EXPECT_EQ(run(file, &missing), kExtractCannotCreate);
   EXPECT_EQ(missing.first.size(), 2u);
 
