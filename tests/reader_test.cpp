@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <ctime>
+#include <fstream>
 
 #ifndef _WIN32
 #include <sys/resource.h>
@@ -134,10 +135,8 @@ TEST(ReadBlock, OtherBlocksSubBlocksNamesAndAttributes) {
   EXPECT_EQ(o.r->next_block, static_cast<int32_t>(sub_at + 9));
 }
 
-// Where the archive is found (behind an image up to the scan's last offset,
-// past decoys; not in six bytes, nor with its main header cut short), where
-// the walk ends, and where it finds damage, with and without the end mark
-// (damage to a marked archive is also the property test's).
+// Where the archive is found, where the walk ends and where it finds damage,
+// with and without the end mark (marked damage is also the property test's).
 TEST(ReadBlock, FoundEndAndDamage) {
   const std::vector<std::string> both{"a", "b"}, first{"a"}, damaged{"a", "!"}, none{"none"};
   Bytes decoys(4000, 0x90);
@@ -260,9 +259,8 @@ TEST(ExtractSinks, MemoryThatCannotGrowEndsThePass) {
   vxtest::TempDir dir;
   const auto file = Archive().packed({.name = "zeros"}, Bytes(40u << 20, 0), false).save(dir);
   long pages = 0;
-  std::FILE* statm = std::fopen("/proc/self/statm", "r");
-  ASSERT_TRUE(statm != nullptr && std::fscanf(statm, "%ld", &pages) == 1);
-  std::fclose(statm);
+  std::ifstream("/proc/self/statm") >> pages;
+  ASSERT_GT(pages, 0);
   rlimit saved{};
   getrlimit(RLIMIT_AS, &saved);
   rlimit cap = saved;
@@ -320,10 +318,9 @@ TEST(ExtractChecksum, EntryOutcomes) {
   EXPECT_EQ(rec.second[0].back(), 0) << "the byte at the size must be the terminating zero";
 }
 
-// Every cut inside a written archive and every byte changed (XOR 0x01 and
-// XOR 0xFF) ends the pass with a nonzero result, also a change inside a
-// compressed stream to bits the decoder does not use (padding, code lengths
-// of absent symbols), which gives the very same entries. The main header
+// Every cut and every changed byte (XOR 0x01, 0xFF) of a written archive ends
+// the pass with a nonzero result, also a change to stream bits the decoder
+// does not use (padding, code lengths of absent symbols). The main header
 // carries five comment bytes, which the walk passes over.
 TEST(ExtractWalk, NoCutAndNoChangedBytePasses) {
   Archive a(ArchiveForm::kMarked, 40);  // behind a 40-byte image

@@ -160,9 +160,8 @@ TEST(PackageChecks, EachMistakeIsNamedWithItsFix) {
   }
 }
 
-// What goes in: no leftovers of other tools, not the output, not what
-// --exclude names; and in which order: the installer's texts first, then by
-// extension and size.
+// No leftovers of other tools, nor the output, nor what --exclude names; the
+// installer's texts first, then by extension and size.
 TEST(PackageContents, LeftoversOutputAndExcludesStayOutTheRestInOrder) {
   PackageDir d;
   for (const char* name : {".git/HEAD", ".svn/entries", "Thumbs.db", "docs/desktop.ini", ".DS_Store", "notes.txt~",
@@ -315,10 +314,8 @@ TEST(Build, TimesAndReproducibleOutput) {
 }
 
 // A build that cannot start leaves an older output alone; one whose output
-// does not read back removes it (behind a stub that carries an archive marker
-// of its own, the verify pass sees no entries: a block too short ends the
-// walk); without the verify pass it stands. --quiet hides the warnings, not
-// the errors.
+// does not read back (a stub with an archive of its own) removes it; without
+// the verify pass it stands. --quiet hides the warnings, not the errors.
 TEST(Build, FailuresLeaveNoOutputAndQuietHidesWarnings) {
   PackageDir d;
   vxtest::write_file(d.dir / "Setup.exe", kOlder);
@@ -389,10 +386,8 @@ fs::path setup_exe(const vxtest::TempDir& dir, const std::vector<std::pair<std::
   return a.save(dir, file);
 }
 
-// list and test on a setup executable, then with a changed name and the end
-// blocks cut off, with a changed byte of data, cut at an entry boundary (both
-// entries pass, then the end is missing); a missing file, one without an
-// archive, and an archive of the old form.
+// list and test on a setup executable, damaged ones (cut at an entry boundary:
+// both entries pass, then the end is missing), and files without an archive.
 TEST(VxpackListAndTest, ShowEntriesDamageAndFailures) {
   vxtest::TempDir dir;
   const auto exe = setup_exe(dir, {{"FILE_ID.DIZ", "Foo Tool Version 1.2"}, {"bin\\Foo.exe", "MZ program"}});
