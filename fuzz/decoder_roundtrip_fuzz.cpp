@@ -5,7 +5,6 @@
 //   byte 0    bits 0..2 level - 1 (modulo 5), bit 3 solid, bits 4..5 files - 1
 //   byte 1-2  the unpacked size declared for the damaged stream, in bytes
 //   then      the files, in equal parts
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -29,9 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     std::vector<uint8_t> packed;
     bool continued = false;
     pack_entry(packer, body + from, static_cast<uint32_t>(to - from), solid, &packed, &continued);
-    const vxtest::EntryResult r = pass.decode(packed, static_cast<uint32_t>(to - from), continued);
-    if (r.output.size() != to - from || !std::equal(r.output.begin(), r.output.end(), body + from) ||
-        r.packed_left != 0) {
+    const vxtest::Bytes out = pass.decode(packed, static_cast<uint32_t>(to - from), continued);
+    if (out != vxtest::Bytes(body + from, body + to) || pass.reader->packed_left != 0) {
       std::fprintf(stderr, "file %zu at level %d%s does not come back\n", i, level, solid ? " (solid)" : "");
       std::abort();
     }
@@ -39,10 +37,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   destroy_packer(packer);
 
   vxtest::DecodePass damaged(folder.path());
-  const vxtest::EntryResult r = damaged.decode(std::vector<uint8_t>(body, body + body_size), declared, false);
-  const int64_t expected = int64_t{declared} - 1 - static_cast<int64_t>(r.output.size());
-  if (r.unpacked_left != -1 && r.unpacked_left != expected) {
-    std::fprintf(stderr, "unpacked_left %d after %zu bytes of %u\n", r.unpacked_left, r.output.size(), declared);
+  const vxtest::Bytes out = damaged.decode(vxtest::Bytes(body, body + body_size), declared, false);
+  const int32_t left = damaged.reader->unpacked_left;
+  const int64_t expected = int64_t{declared} - 1 - static_cast<int64_t>(out.size());
+  if (left != -1 && left != expected) {
+    std::fprintf(stderr, "unpacked_left %d after %zu bytes of %u\n", left, out.size(), declared);
     std::abort();
   }
   return 0;

@@ -96,7 +96,7 @@ DecodePass::DecodePass(const std::filesystem::path& folder) : path(folder / "pac
   for (int k = 0; k < kMaxChannels; ++k) reader->decoder.channel_tables[k] = &reader->decoder.channel_slots[k];
 }
 
-EntryResult DecodePass::decode(const Bytes& packed, uint32_t unpacked_size, bool solid) {
+Bytes DecodePass::decode(const Bytes& packed, uint32_t unpacked_size, bool solid) {
   write_file(path, packed);
   ArchiveReader* r = reader.get();
   ByteBuffer sink;
@@ -106,14 +106,13 @@ EntryResult DecodePass::decode(const Bytes& packed, uint32_t unpacked_size, bool
   r->packed_left = static_cast<uint32_t>(packed.size());
   r->unpacked_left = static_cast<int32_t>(unpacked_size);
   decompress_entry(r, r->window.data, solid ? 1 : 0);
-  // Every call appends, an empty one too.
-  EntryResult result{Bytes(sink.data.data, sink.data.data + sink.size), r->packed_left, r->unpacked_left,
-                     sink.append_count};
+  const Bytes output(sink.data.data, sink.data.data + sink.size);
+  pieces = sink.append_count;  // every call appends, an empty one too
   byte_buffer_reset(&sink);
   close_stream(r->archive_file);
   r->archive_file = r->packed_source = nullptr;
   r->memory_sink = nullptr;
-  return result;
+  return output;
 }
 
 }  // namespace vxtest

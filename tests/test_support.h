@@ -83,22 +83,16 @@ struct Archive {
   }
 };
 
-struct EntryResult {
-  Bytes output;           // every byte handed to write_unpacked, in order
-  uint32_t packed_left;   // packed bytes the decoder did not read
-  int32_t unpacked_left;  // negative after every decode
-  int32_t pieces;         // calls of write_unpacked, empty ones included
-};
-
 // One zero-filled ArchiveReader and its window for a chain of entries: packed
-// bytes are served from a file in folder through read_packed, decoded bytes
-// collected from write_unpacked.
+// bytes are served from a file in folder through read_packed; decode returns
+// every byte handed to write_unpacked, and the counters stay in the reader.
 struct DecodePass {
   explicit DecodePass(const std::filesystem::path& folder);
   ~DecodePass() { release(&reader->window); }
-  EntryResult decode(const Bytes& packed, uint32_t unpacked_size, bool solid);
+  Bytes decode(const Bytes& packed, uint32_t unpacked_size, bool solid);
   std::filesystem::path path;
   std::unique_ptr<ArchiveReader> reader = std::make_unique<ArchiveReader>();
+  int32_t pieces = 0;  // calls of write_unpacked in the last decode, empty ones included
 };
 
 }  // namespace vxtest
