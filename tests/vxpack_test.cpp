@@ -368,10 +368,9 @@ TEST(Build, AddsTheStandardUninstallerWhenThePackageHasNone) {
   std::ostringstream out, err;
   ASSERT_EQ(vxpack::run_extract(d.dir / "Setup.exe", d.dir / "out", out, err), 0) << err.str();
   ASSERT_EQ(vxpack::run_extract(d.dir / "out" / "UnInst.exe", d.dir / "list", out, err), 0) << err.str();
-  const Bytes list = vxtest::read_file(d.dir / "list" / "UNINST.LST");
-  EXPECT_EQ(std::string(list.begin(), list.end()),
-            "ID=FOO\r\nGroup=Foo Tool\r\nExe=Foo.exe\r\nFile=FILE_ID.DIZ\r\nFile=Foo_FR.LNG\r\nFile=Foo_IT.LNG\r\n"
-            "File=Foo.exe\r\nFile=Foo_FR.txt\r\nFile=UnInst.exe\r\n");
+  EXPECT_EQ(vxtest::read_file(d.dir / "list" / "UNINST.LST"),
+            bytes_of("ID=FOO\r\nGroup=Foo Tool\r\nExe=Foo.exe\r\nFile=FILE_ID.DIZ\r\nFile=Foo_FR.LNG\r\nFile=Foo_IT.LNG\r\n"
+                     "File=Foo.exe\r\nFile=Foo_FR.txt\r\nFile=UnInst.exe\r\n"));
 }
 
 // A setup executable: files stored behind a program image.
