@@ -33,9 +33,11 @@ inside() {
       echo "install_bench: $1 installed $n files, not $2" >&2
       failed=1
     fi
-    rm -rf "${target_unix:?}/$1"
     # Every run starts with the previous run's writes on disk: otherwise
     # later runs wait for earlier runs' dirty pages and grow slower in turn.
+    # The files stay until all runs are over: on this file system a new
+    # file's inode is sought past those deleted in the last seconds, so each
+    # deletion would slow down the runs behind it.
     sync
   }
   timed() {  # name program [argument]...: the whole process, by process_timer
@@ -48,15 +50,15 @@ inside() {
     for name in "${names[@]}"; do
       case $name in
         nsis-*)
-          timed "$name" "$work/$name.exe" /S "/D=C:\\vx-bench\\$name"
-          check "$name" "$expect_nsis"
+          timed "$name" "$work/$name.exe" /S "/D=C:\\vx-bench\\$name-$i"
+          check "$name-$i" "$expect_nsis"
           ;;
         floor-none)
           timed "$name" "$floor"
           ;;
         floor-files)
-          timed "$name" "$floor" "$(winepath -w "$work/files.list" 2>/dev/null | tr -d '\r')" "C:\\vx-bench\\$name"
-          check "$name" "$expect_ours"
+          timed "$name" "$floor" "$(winepath -w "$work/files.list" 2>/dev/null | tr -d '\r')" "C:\\vx-bench\\$name-$i"
+          check "$name-$i" "$expect_ours"
           ;;
         *)
           if [[ -n $package_id ]]; then
@@ -64,10 +66,10 @@ inside() {
           else
             wine reg delete 'HKCU\Software\Vantorix' /ve /f >/dev/null 2>&1 || true
           fi
-          wine "$probe" "$work/$name.exe" --wait 0 --install "C:\\vx-bench\\$name" >"$work/$name-$i.log" 2>&1 || failed=1
+          wine "$probe" "$work/$name.exe" --wait 0 --install "C:\\vx-bench\\$name-$i" >"$work/$name-$i.log" 2>&1 || failed=1
           sed -nE 's/^message shown after ([0-9.]+) ms\r?$/\1/p' "$work/$name-$i.log" >>"$work/$name.times"
           awk '/^OK pressed after/ {ok = $4} /^message shown after/ {print $4 - ok}' "$work/$name-$i.log" >>"$work/$name.pass"
-          check "$name" "$expect_ours"
+          check "$name-$i" "$expect_ours"
           ;;
       esac
     done
@@ -82,6 +84,8 @@ inside() {
     rm -rf "$target_unix/sample"
   done
   wineserver -w
+  rm -rf "$target_unix"
+  sync
   return $failed
 }
 
