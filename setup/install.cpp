@@ -50,8 +50,7 @@ int install_pass(InstallJob* job, bool fresh) {
   job->status = GetDlgItem(job->dialog, IDC_STATUS);
   job->fresh_folder = fresh;
   for (uint32_t& word : job->name_bits) word = 0;
-  // The files are written while the next entries are decoded.
-  const int result = extract_archive(setup_state->setup_path, install_entry, job, true);
+  const int result = extract_archive(setup_state->setup_path, install_entry, job);
   // The line ends showing the last path, whatever the time of its last paint.
   if (job->status_pending) paint_status(job);
   return job->refused != 0 ? job->refused : result;
