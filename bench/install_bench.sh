@@ -2,8 +2,10 @@
 # Installation time side by side under Wine: one package folder packed three
 # ways (vxpack build -m4, NSIS zlib, NSIS solid lzma) and each installer run
 # RUNS times into a fresh folder, interleaved in one Wine session; prints the
-# medians and our ratio to each peer. Then the sample Setup.exe, timed from
-# its OK button to its message.
+# medians and our ratio to each peer. Beside them, interleaved the same way,
+# the platform's floor: a program that does nothing, and one that only
+# creates the files ours installs (bench/file_floor.cpp). Then the sample
+# Setup.exe, timed from its OK button to its message.
 #   bench/install_bench.sh [-n RUNS] [--baseline-stub STUB.EXE] [FOLDER]
 # FOLDER: a flat package (default /tmp/payload-large-flat from
 # ../shared/bench/make_payload.sh); RUNS: default 5. --baseline-stub also
@@ -22,7 +24,7 @@ inside() {
   target_unix=$(winepath -u 'C:\vx-bench' 2>/dev/null | tr -d '\r')
   [[ $target_unix == */vx-bench ]] || { echo "install_bench: cannot find C:\\vx-bench" >&2; exit 1; }
   rm -rf "$target_unix"
-  local failed=0 names=(vxsetup nsis-zlib nsis-lzma)
+  local failed=0 names=(vxsetup nsis-zlib nsis-lzma floor-none floor-files)
   [[ -f $work/baseline.exe ]] && names+=(baseline)
   check() {  # name expected-count
     local n
@@ -31,18 +33,32 @@ inside() {
       echo "install_bench: $1 installed $n files, not $2" >&2
       failed=1
     fi
-    rm -rf "${target_unix:?}/$1"
     # Every run starts with the previous run's writes on disk: otherwise
     # later runs wait for earlier runs' dirty pages and grow slower in turn.
+    # The files stay until all runs are over: on this file system a new
+    # file's inode is sought past those deleted in the last seconds, so each
+    # deletion would slow down the runs behind it.
     sync
+  }
+  timed() {  # name program [argument]...: the whole process, by process_timer
+    local name=$1
+    shift
+    wine "$timer" "$@" >"$work/$name-$i.log" 2>&1 || failed=1
+    sed -nE 's/^process ran for ([0-9.]+) ms\r?$/\1/p' "$work/$name-$i.log" >>"$work/$name.times"
   }
   for ((i = 1; i <= runs; ++i)); do
     for name in "${names[@]}"; do
       case $name in
         nsis-*)
-          wine "$timer" "$work/$name.exe" /S "/D=C:\\vx-bench\\$name" >"$work/$name-$i.log" 2>&1 || failed=1
-          sed -nE 's/^process ran for ([0-9.]+) ms\r?$/\1/p' "$work/$name-$i.log" >>"$work/$name.times"
-          check "$name" "$expect_nsis"
+          timed "$name" "$work/$name.exe" /S "/D=C:\\vx-bench\\$name-$i"
+          check "$name-$i" "$expect_nsis"
+          ;;
+        floor-none)
+          timed "$name" "$floor"
+          ;;
+        floor-files)
+          timed "$name" "$floor" "$(winepath -w "$work/files.list" 2>/dev/null | tr -d '\r')" "C:\\vx-bench\\$name-$i"
+          check "$name-$i" "$expect_ours"
           ;;
         *)
           if [[ -n $package_id ]]; then
@@ -50,10 +66,10 @@ inside() {
           else
             wine reg delete 'HKCU\Software\Vantorix' /ve /f >/dev/null 2>&1 || true
           fi
-          wine "$probe" "$work/$name.exe" --wait 0 --install "C:\\vx-bench\\$name" >"$work/$name-$i.log" 2>&1 || failed=1
+          wine "$probe" "$work/$name.exe" --wait 0 --install "C:\\vx-bench\\$name-$i" >"$work/$name-$i.log" 2>&1 || failed=1
           sed -nE 's/^message shown after ([0-9.]+) ms\r?$/\1/p' "$work/$name-$i.log" >>"$work/$name.times"
           awk '/^OK pressed after/ {ok = $4} /^message shown after/ {print $4 - ok}' "$work/$name-$i.log" >>"$work/$name.pass"
-          check "$name" "$expect_ours"
+          check "$name-$i" "$expect_ours"
           ;;
       esac
     done
@@ -68,6 +84,8 @@ inside() {
     rm -rf "$target_unix/sample"
   done
   wineserver -w
+  rm -rf "$target_unix"
+  sync
   return $failed
 }
 
@@ -94,9 +112,10 @@ folder=$(realpath "$folder")
 [[ -d $folder ]] || { echo "install_bench: no package folder $folder" >&2; exit 1; }
 
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-cmake --build build/win64 --target vxstub setup_probe process_timer sample_setup >/dev/null
+cmake --build build/win64 --target vxstub setup_probe process_timer file_floor sample_setup >/dev/null
 cmake --build build/linux --target vxpack >/dev/null
 vxpack=$root/build/linux/tools/vxpack/vxpack
+floor=$root/build/win64/bench/file_floor.exe
 work=$root/build/install-bench
 rm -rf "$work" && mkdir -p "$work"
 
@@ -124,13 +143,16 @@ done
 # ours so that every run is a first installation with the same dialog preset.
 inf=$(find "$folder" -maxdepth 1 -iname '*.inf' | head -n 1)
 package_id=$([[ -n $inf ]] && sed -nE 's/^ID=([^\r]*)\r?$/\1/p' "$inf" | head -n 1 || true)
-# What ours installs: every entry (vxpack may add an uninstaller) but the
-# .INF script.
-listing=$("$vxpack" list "$work/vxsetup.exe")
-expect_ours=$(($(sed -nE 's/^([0-9]+) entries.*/\1/p' <<<"$listing") - $(grep -ciE '[^ ]\.inf( \[solid\])?$' <<<"$listing" || true)))
+# What ours installs, "size name" a line, which the floor program creates as
+# well: every entry (vxpack may add an uninstaller) but the .INF script,
+# without the archive's folders.
+"$vxpack" list "$work/vxsetup.exe" |
+  sed -nE 's/^ *[0-9]+ +([0-9]+) .* [0-9A-F]{8}[ !] (.*)$/\1 \2/p' | sed -E 's/ \[solid\]$//; s/ [^\\]*\\/ /g' |
+  grep -viE '^[0-9]+ .+\.inf$' >"$work/files.list" || true
+expect_ours=$(wc -l <"$work/files.list")
 expect_nsis=$(find "$folder" -maxdepth 1 -type f | wc -l)
 
-export root work runs package_id expect_ours expect_nsis
+export root work runs floor package_id expect_ours expect_nsis
 status=0
 xvfb-run -a -s "-screen 0 1280x1024x24" bash "$root/bench/install_bench.sh" --inside >"$work/session.log" 2>&1 || status=1
 cat "$work/session.log"
@@ -154,8 +176,13 @@ row "vxsetup, vxpack build -m4" "$work/vxsetup.exe" "$work/vxsetup.times"
 [[ -f $work/baseline.times ]] && row "vxsetup, baseline stub" "$work/baseline.exe" "$work/baseline.times"
 row "NSIS zlib" "$work/nsis-zlib.exe" "$work/nsis-zlib.times"
 row "NSIS solid lzma" "$work/nsis-lzma.exe" "$work/nsis-lzma.times"
+row "floor: a program that does nothing" "$floor" "$work/floor-none.times"
+row "floor: creating ours' files" "$floor" "$work/floor-files.times"
 echo "timed: vxsetup from CreateProcessW to its success message (setup_probe presses OK as soon as the"
-echo "  dialog shows and looks for the message every 5 ms); NSIS the whole process with /S (process_timer)."
+echo "  dialog shows and looks for the message every 5 ms); NSIS the whole process with /S (process_timer);"
+echo "  the floor programs the whole process as well: file_floor without arguments, then file_floor creating"
+echo "  the $expect_ours files ours installs, of their sizes (CreateFileW, one WriteFile, CloseHandle each)."
+echo "ours less the file floor, what our own code costs: $(awk -v a="$ours" -v b="$(median "$work/floor-files.times")" 'BEGIN {printf "%.1f", a - b}') ms"
 echo "vxsetup's installation pass alone, OK to message: median $(median "$work/vxsetup.pass") ms" \
   "($(tr '\n' ' ' <"$work/vxsetup.pass")ms)"
 [[ -f $work/baseline.pass ]] && echo "baseline stub's, OK to message: median $(median "$work/baseline.pass") ms" \

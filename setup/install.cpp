@@ -32,6 +32,16 @@ bool language_unchecked(HWND dialog, LanguageCode code) {
   return index >= 0 && language_check(list, index) == 1;
 }
 
+// Hands the latest path to the status line and repaints it. The text goes in
+// through the default window procedure, as the static control's own handler
+// would paint once more.
+void paint_status(InstallJob* job) {
+  job->status_pending = false;
+  DefWindowProcW(job->status, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(job->status_text));
+  InvalidateRect(job->status, nullptr, TRUE);
+  UpdateWindow(job->status);
+}
+
 // Starts a pass into destination; fresh tells that the run has just created
 // that folder, so that it holds nothing but what the pass writes.
 int install_pass(InstallJob* job, bool fresh) {
@@ -41,6 +51,8 @@ int install_pass(InstallJob* job, bool fresh) {
   job->fresh_folder = fresh;
   for (uint32_t& word : job->name_bits) word = 0;
   const int result = extract_archive(setup_state->setup_path, install_entry, job);
+  // The line ends showing the last path, whatever the time of its last paint.
+  if (job->status_pending) paint_status(job);
   return job->refused != 0 ? job->refused : result;
 }
 
@@ -180,18 +192,19 @@ bool may_exist(InstallJob* job, const WideChar* file) {
   return seen;
 }
 
-// Shows the path in the status line. The text changes for every file, but
-// goes in through the default window procedure: the static control's own
-// handler paints at once, and a repaint per file costs more than writing a
-// small file. The line is repainted at most every kRepaintEvery ms.
+// Shows the path in the status line. The line is painted at most every
+// kRepaintEvery ms, and until then the path waits in the job: setting a
+// window's text is a round trip to the window system, which costs about as
+// much as writing a small file. Each paint shows the latest path, as a line
+// that took every path would.
 void show_status(InstallJob* job, const WideChar* path) {
   if (job->status == nullptr) return;
-  DefWindowProcW(job->status, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path));
+  copy_text(path, job->status_text, kPathCapacity);
+  job->status_pending = true;
   const DWORD now = GetTickCount();
   if (now - job->last_repaint >= kRepaintEvery) {
     job->last_repaint = now;
-    InvalidateRect(job->status, nullptr, TRUE);
-    UpdateWindow(job->status);
+    paint_status(job);
   }
 }
 

@@ -32,6 +32,8 @@ struct InstallJob {
   bool psapi_renamed;                           // the run renamed the folder's PSAPI.DLL aside
   HWND status;                                  // the status line, looked up once per pass
   DWORD last_repaint;                           // GetTickCount of the status line's last repaint
+  WideChar status_text[kPathCapacity];          // the latest path for the status line
+  bool status_pending;                          // status_text is newer than what the line shows
   bool fresh_folder;                            // destination was created by this run and holds only what
                                                 // the pass wrote; false: every name is looked up
   uint32_t name_bits[kNameBitWords];            // two bits per name written in a fresh folder (file_name_key)

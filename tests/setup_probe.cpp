@@ -61,11 +61,14 @@ BOOL CALLBACK find_window(HWND window, LPARAM value) {
 }
 
 // Polls the process's windows until the dialog (unless box_only) or a
-// message box shows, the process ends, or seconds have passed.
-Search wait_for_window(const PROCESS_INFORMATION& process, bool box_only, int seconds) {
+// message box shows, the process ends, or seconds have passed. A message box
+// disables its owner: while owner is enabled, one look at it will do.
+Search wait_for_window(const PROCESS_INFORMATION& process, bool box_only, int seconds, HWND owner = nullptr) {
   Search search = {process.dwProcessId, nullptr, nullptr};
   while (ms_since_start() < 1000.0 * seconds) {
-    EnumThreadWindows(process.dwThreadId, find_window, reinterpret_cast<LPARAM>(&search));
+    if (owner == nullptr || !IsWindowEnabled(owner)) {
+      EnumThreadWindows(process.dwThreadId, find_window, reinterpret_cast<LPARAM>(&search));
+    }
     if (search.box != nullptr || (!box_only && search.dialog != nullptr)) break;
     if (WaitForSingleObject(process.hProcess, kPollMs) == WAIT_OBJECT_0) break;
   }
@@ -160,7 +163,7 @@ void install(const Options& o, const PROCESS_INFORMATION& process, HWND dialog) 
   }
   std::printf("OK pressed after %.1f ms\n", ms_since_start());
   PostMessageW(GetDlgItem(dialog, 99), BM_CLICK, 0, 0);
-  const Search search = wait_for_window(process, true, 300);
+  const Search search = wait_for_window(process, true, 300, dialog);
   if (search.box == nullptr) return fail("no message after OK");
   std::printf("message shown after %.1f ms\n", ms_since_start());
   confirm_message(search.box, o);
