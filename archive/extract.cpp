@@ -114,7 +114,7 @@ int extract_entries(ArchiveReader* r) {
     }
     first_entry = false;
     // The walk has checked that the data begins behind the header.
-    std::fseek(r->archive_file, r->next_block - static_cast<int32_t>(e.pack_size), SEEK_SET);
+    seek_archive(r, r->next_block - static_cast<int32_t>(e.pack_size));
 
     if (e.file_attr & kAttrDirectory) {
       name[0] = 0;

@@ -27,8 +27,12 @@ uint32_t take(ByteCursor* c, int width) {
   return v;
 }
 
-int read_bytes(std::FILE* f, void* buffer, int count) {
-  return static_cast<int>(std::fread(buffer, 1, static_cast<std::size_t>(count), f));
+// The walk keeps the stream's position itself: asking the stream costs a
+// system call, and a seek drops the stream's buffer even when it goes nowhere.
+int read_bytes(ArchiveReader* r, std::FILE* f, void* buffer, int count) {
+  const int n = static_cast<int>(std::fread(buffer, 1, static_cast<std::size_t>(count), f));
+  r->file_pos += n;
+  return n;
 }
 
 bool crc_matches(uint16_t head_crc, uint32_t running) {
@@ -59,22 +63,22 @@ bool marker_at(const uint8_t* buf, int valid, int i) {
 int32_t scan_for_archive(ArchiveReader* r) {
   OwnedBlock buffer = alloc_zeroed(kScanBufferSize);
   if (buffer.data == nullptr) return kLocationNone;
-  const int file_pos = static_cast<int>(std::ftell(r->archive_file));
-  const int valid = read_bytes(r->archive_file, buffer.data, kScanBufferSize - 1);
+  const int file_pos = r->file_pos;
+  const int valid = read_bytes(r, r->archive_file, buffer.data, kScanBufferSize - 1);
   const uint8_t* buf = buffer.data;
   for (int i = 0; i < valid && r->location == kLocationNone; ++i) {
     if (buf[i] != 0x52) continue;
     // A candidate whose main header is cut short by the end of the file is
     // passed over, like a short main header at offset 0.
     if (old_signature_at(buf, valid, i, file_pos)) {
-      std::fseek(r->archive_file, file_pos + i, SEEK_SET);
+      seek_archive(r, file_pos + i);
       if (read_header(r, kBlockMain) != kMainHeaderSize) continue;
       r->archive_format = kFormatOld;
       r->archive_offset = file_pos + i;
       r->location = kLocationAppended;
     } else if (marker_at(buf, valid, i)) {
-      std::fseek(r->archive_file, file_pos + i, SEEK_SET);
-      read_bytes(r->archive_file, r->marker, 7);
+      seek_archive(r, file_pos + i);
+      read_bytes(r, r->archive_file, r->marker, 7);
       if (read_header(r, kBlockMain) != kMainHeaderSize) continue;
       r->archive_format = kFormatMarked;
       r->archive_offset = file_pos + i;
@@ -106,7 +110,7 @@ bool has_end_mark(const ArchiveReader* r) {
 // an archive with the end mark every block was sealed by our writer, so its
 // checksum must match too (a changed type byte must not hide an entry).
 bool other_header_sound(ArchiveReader* r, bool end_mark) {
-  std::fseek(r->archive_file, r->block_start + 2, SEEK_SET);
+  seek_archive(r, r->block_start + 2);
   r->header_crc = 0xFFFFFFFFu;
   if (!crc_over_stream(r, r->entry.head_size - 2u)) return false;
   return !end_mark || crc_matches(r->entry.head_crc, r->header_crc);
@@ -115,8 +119,8 @@ bool other_header_sound(ArchiveReader* r, bool end_mark) {
 // The seven zero bytes behind the end block.
 bool zero_block_follows(ArchiveReader* r) {
   uint8_t tail[7];
-  std::fseek(r->archive_file, r->next_block, SEEK_SET);
-  if (read_bytes(r->archive_file, tail, 7) != 7) return false;
+  seek_archive(r, r->next_block);
+  if (read_bytes(r, r->archive_file, tail, 7) != 7) return false;
   for (const uint8_t b : tail) {
     if (b != 0) return false;
   }
@@ -130,8 +134,8 @@ bool archive_checksum_sound(ArchiveReader* r) {
   if (!(r->entry.head_flags & kEndArchiveChecksum)) return true;
   if (!r->archive_crc_on) return true;
   uint8_t stored[4];
-  std::fseek(r->archive_file, r->block_start + 7, SEEK_SET);
-  if (read_bytes(r->archive_file, stored, 4) != 4) return false;
+  seek_archive(r, r->block_start + 7);
+  if (read_bytes(r, r->archive_file, stored, 4) != 4) return false;
   ByteCursor c{stored, 4, 0};
   return take(&c, 4) == ~r->crc_at_block;
 }
@@ -160,11 +164,12 @@ int read_entry_rest(ArchiveReader* r) {
 }  // namespace
 
 int32_t find_archive(ArchiveReader* r) {
+  r->file_pos = 0;
   r->location = kLocationNone;
   r->archive_offset = 0;
   r->main_header_damaged = false;
   r->archive_format = kFormatNone;
-  if (read_bytes(r->archive_file, r->marker, 7) < 7) return kLocationNone;
+  if (read_bytes(r, r->archive_file, r->marker, 7) < 7) return kLocationNone;
   if (std::memcmp(r->marker, kMarker, 7) == 0) {
     r->archive_format = kFormatMarked;
     if (read_header(r, kBlockMain) != kMainHeaderSize) return kLocationNone;
@@ -231,11 +236,11 @@ int read_block(ArchiveReader* r, int request) {
   auto leave = [&](int result) {
     r->block = BlockSummary{h.head_crc, h.head_type, h.head_flags, h.head_size, h.pack_size};
     r->entry = saved;
-    std::fseek(r->archive_file, r->block_start, SEEK_SET);
+    seek_archive(r, r->block_start);
     return result;
   };
   for (;;) {
-    r->block_start = static_cast<int32_t>(std::ftell(r->archive_file));
+    r->block_start = r->file_pos;
     // The archive checksum of the bytes before this block, for the end block's test.
     if (r->archive_crc_end == r->block_start) r->crc_at_block = r->archive_crc;
     n = read_header(r, kBlockFile);
@@ -255,7 +260,7 @@ int read_block(ArchiveReader* r, int request) {
       }
     }
     if (type == 0 || h.head_type == type || (h.head_type == kBlockSub && stop_at_sub_blocks)) break;
-    std::fseek(r->archive_file, r->next_block, SEEK_SET);
+    seek_archive(r, r->next_block);
   }
   if (h.head_type != type || type != kBlockFile) return leave(n);
   // The entry's data begins at next_block - pack_size: never inside its own header.
@@ -269,14 +274,14 @@ int read_block(ArchiveReader* r, int request) {
 int begin_walk(ArchiveReader* r) {
   const MainHeader& m = r->main_header;
   const int rest = m.head_size > r->main_header_read ? m.head_size - r->main_header_read : 0;
-  r->next_block = static_cast<int32_t>(std::ftell(r->archive_file)) + rest;
-  std::fseek(r->archive_file, r->next_block, SEEK_SET);
+  r->next_block = r->file_pos + rest;
+  seek_archive(r, r->next_block);
   if (m.head_size < kMainHeaderSize) return kBlockDamaged;
   if (r->archive_format == kFormatMarked && r->main_header_damaged) return kBlockDamaged;
   r->archive_crc_on = false;
   if (!has_end_mark(r)) return 0;
   // The archive checksum begins at the marker and covers the whole main header.
-  std::fseek(r->archive_file, r->archive_offset, SEEK_SET);
+  seek_archive(r, r->archive_offset);
   r->archive_crc = 0xFFFFFFFFu;
   r->archive_crc_end = r->archive_offset;
   r->archive_crc_on = true;
@@ -284,8 +289,8 @@ int begin_walk(ArchiveReader* r) {
 }
 
 int read_archive(ArchiveReader* r, std::FILE* f, void* buffer, int count) {
-  const long at = r->archive_crc_on ? std::ftell(f) : 0;
-  const int n = read_bytes(f, buffer, count);
+  const int64_t at = r->file_pos;
+  const int n = read_bytes(r, f, buffer, count);
   if (!r->archive_crc_on || n <= 0) return n;
   if (at > r->archive_crc_end) {
     r->archive_crc_on = false;  // bytes were passed over: the checksum cannot be tested
@@ -298,8 +303,15 @@ int read_archive(ArchiveReader* r, std::FILE* f, void* buffer, int count) {
   return n;
 }
 
+void seek_archive(ArchiveReader* r, int32_t offset) {
+  if (offset == r->file_pos) return;
+  // A failed seek leaves the stream where it was; ask it where that is.
+  const bool moved = std::fseek(r->archive_file, offset, SEEK_SET) == 0;
+  r->file_pos = moved ? offset : static_cast<int32_t>(std::ftell(r->archive_file));
+}
+
 int next_entry(ArchiveReader* r) {
-  std::fseek(r->archive_file, r->next_block, SEEK_SET);
+  seek_archive(r, r->next_block);
   const int n = read_block(r, kBlockFile);
   if (n > 0) map_entry_attributes(r);
   return n;

@@ -109,6 +109,8 @@ struct BlockSummary {
 // packed data comes from) and, while the walk keeps the archive checksum,
 // continues it over the bytes not covered before. Returns the bytes read.
 int read_archive(ArchiveReader* reader, std::FILE* f, void* buffer, int count);
+// Moves archive_file to offset; a seek to where the stream stands is skipped.
+void seek_archive(ArchiveReader* reader, int32_t offset);
 // Finds the archive in the freshly opened archive_file (crc_table filled).
 // Returns an ArchiveLocation; leaves the stream behind the 13 main header bytes.
 int32_t find_archive(ArchiveReader* reader);

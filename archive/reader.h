@@ -33,6 +33,7 @@ struct ArchiveReader {
   OwnedBlock window;                  // the 2^20-byte window of the pass
   char entry_name[kNameCapacity];     // the current entry's 8-bit name
   std::FILE* archive_file;            // the opened executable
+  int32_t file_pos;                   // archive_file's position, kept by every read and seek
   int32_t location;                   // result of find_archive
   int32_t archive_offset;             // file offset of the archive found by the scan
   bool skip_output;                   // the current entry has no sink
@@ -42,7 +43,7 @@ struct ArchiveReader {
   int32_t main_header_read;           // main header bytes consumed: 13
   int32_t block_start;                // file offset of the current block's header
   int32_t next_block;                 // file offset of the block after it
-  std::FILE* packed_source;           // where packed data is read from: archive_file
+  std::FILE* packed_source;           // where packed data is read from: archive_file itself
   std::FILE* output_file;             // the current entry's output file, or nullptr
   uint32_t packed_left;               // packed bytes of the entry not yet read
   int32_t unpacked_left;              // unpacked bytes still to produce

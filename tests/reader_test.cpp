@@ -151,7 +151,7 @@ TEST(ReadBlock, OtherBlocksSubBlocksNamesAndAttributes) {
   EXPECT_FALSE(o.r->entry_header_damaged);  // the checksum covers the whole name
 
   // Asked to stop at sub-blocks, the walk reports one with the previous entry kept.
-  std::fseek(o.r->archive_file, static_cast<long>(sub_at), SEEK_SET);
+  seek_archive(o.r, static_cast<int32_t>(sub_at));
   EXPECT_GT(read_block(o.r, 0x8000 | kBlockFile), 0);
   EXPECT_EQ(o.r->block.head_type, kBlockSub);
   EXPECT_EQ(o.r->entry.head_type, kBlockFile);
