@@ -21,13 +21,11 @@ using namespace setup_test;
 using SetupDialog = SetupFixture;
 
 TEST_F(SetupDialog, ShowsThePackageAndServesItsControls) {
-  use_package(build_setup(dir_, "Setup.exe", package()));
+  reset_state(build_setup(dir_, "Setup.exe", package()));
   wchar_t windows[MAX_PATH];
   GetWindowsDirectoryW(windows, MAX_PATH);
-  Harness h;
-  h.other_dialog = [](HWND browser) { PostMessageW(browser, WM_COMMAND, IDOK, 0); };
   std::wstring browsed;
-  h.script = [&](HWND dialog) {
+  const Harness h = run_dialog([&](HWND dialog) {
     EXPECT_EQ(window_text(dialog), L"Setup VxTest Tool 1.2");
     const std::pair<int, const wchar_t*> texts[] = {
         {IDC_TITLE, L"VxTest Tool 1.2"}, {IDC_INSTALL, L"&OK"}, {IDC_CANCEL, L"Cancel"},
@@ -80,43 +78,28 @@ TEST_F(SetupDialog, ShowsThePackageAndServesItsControls) {
     SetDlgItemTextW(dialog, IDC_DESTINATION, (std::wstring(windows) + L"\\vx-not-created-yet").c_str());
     click(dialog, IDC_BROWSE);
     browsed = window_text(GetDlgItem(dialog, IDC_DESTINATION));
+    // Messages without text show no box (the boxes with text are seen in
+    // the other tests).
+    EXPECT_EQ(show_message(dialog, L"", L"C:\\Temp\\setup.exe", MB_OK), 2);
+    EXPECT_EQ(show_message(dialog, nullptr, L"C:\\Temp\\setup.exe", MB_OK), 2);
+    EXPECT_EQ(show_ui_message(dialog, 1047, L"D:/x/Setup.exe", MB_ICONERROR), 2);
+    SetLastError(0);
+    EXPECT_EQ(show_system_error(dialog, 0, L"a\\b.exe"), 0);
     click(dialog, IDC_CANCEL);
-  };
-  EXPECT_EQ(run_dialog(h), 0);
+  });
   EXPECT_TRUE(h.boxes.empty());
   EXPECT_EQ(h.menus, (std::vector<std::wstring>{L"136 Select &all;137 &Deselect all;138 &Invert selection;"}));
   EXPECT_TRUE(same_path(browsed, windows));
-}
-
-// The boxes with text are seen in the other tests; these show none.
-TEST_F(SetupDialog, MessagesWithoutTextShowNoBox) {
-  Harness h;
-  harness = &h;
-  HHOOK cbt = SetWindowsHookExW(WH_CBT, cbt_hook, nullptr, GetCurrentThreadId());
-  EXPECT_EQ(show_message(nullptr, L"", L"C:\\Temp\\setup.exe", MB_OK), 2);
-  EXPECT_EQ(show_message(nullptr, nullptr, L"C:\\Temp\\setup.exe", MB_OK), 2);
-  EXPECT_EQ(show_ui_message(nullptr, 1047, L"D:/x/Setup.exe", MB_ICONERROR), 2);
-  SetLastError(0);
-  EXPECT_EQ(show_system_error(nullptr, 0, L"a\\b.exe"), 0);
-  UnhookWindowsHookEx(cbt);
-  harness = nullptr;
-  EXPECT_TRUE(h.boxes.empty());
   wchar_t short_text[6] = {'x', 'x', 'x', 'x', 'x', 'x'};
   system_error_text(82, short_text, 6);
   EXPECT_EQ(lstrlenW(short_text), 4) << "cut to capacity - 2 characters";
 }
 
-// Starts FooTool.exe (its window class FooToolMain) and waits until its
-// main window exists.
-HANDLE start_foo_tool() {
-  HANDLE process = start_process(quoted(VX_FOOTOOL_PATH));
-  EXPECT_NE(process, nullptr);
-  for (int i = 0; i < 1000 && FindWindowW(L"FooToolMain", nullptr) == nullptr; ++i) Sleep(10);
-  return process;
-}
-
 TEST_F(SetupDialog, OnlyAnIntactPackageClosesOtherProcessesCopies) {
-  HANDLE foo = start_foo_tool();
+  // FooTool.exe, up once its main window (of the class FooToolMain) exists.
+  HANDLE foo = start_process(quoted(VX_FOOTOOL_PATH));
+  ASSERT_NE(foo, nullptr);
+  for (int i = 0; i < 1000 && FindWindowW(L"FooToolMain", nullptr) == nullptr; ++i) Sleep(10);
   // A damaged entry after the keys, the stub without any package, an entry
   // name the installer would never write, and the sample cut where
   // FooTool.exe's header begins (the name follows its 32 fixed bytes):
@@ -134,12 +117,9 @@ TEST_F(SetupDialog, OnlyAnIntactPackageClosesOtherProcessesCopies) {
                                                     {build_setup(dir_, "Hostile.exe", hostile), "US"},
                                                     {dir_ / "Cut Setup.exe", "US"}};
   for (const auto& [setup, language] : cases) {
-    reset_state(language);
-    use_package(setup);
-    Harness h;
+    reset_state(setup, language);
     bool shown = false;
-    h.script = [&](HWND) { shown = true; };
-    EXPECT_EQ(run_dialog(h), 0);
+    const Harness h = run_dialog([&](HWND) { shown = true; });
     EXPECT_FALSE(shown);
     const std::wstring text = language[0] == 'U' ? L"Broken file, please download again."
                                                  : L"Die Datei ist besch\u00E4digt, bitte nochmal herunterladen!";
@@ -149,22 +129,15 @@ TEST_F(SetupDialog, OnlyAnIntactPackageClosesOtherProcessesCopies) {
 
   // No Class key: the class is the Group, here the sample program's class. A
   // window of that class in the installer's own process stays.
-  reset_state();
-  use_package(build_setup(dir_, "Setup.exe", package("ID=VXT\r\nGroup=FooToolMain\r\nExe=VxMain.exe\r\n")));
-  WNDCLASSW own_class = {};
-  own_class.lpfnWndProc = DefWindowProcW;
-  own_class.hInstance = GetModuleHandleW(nullptr);
-  own_class.lpszClassName = L"FooToolMain";
+  reset_state(build_setup(dir_, "Setup.exe", package("ID=VXT\r\nGroup=FooToolMain\r\nExe=VxMain.exe\r\n")));
+  const WNDCLASSW own_class = {0, DefWindowProcW, 0, 0, nullptr, nullptr, nullptr, nullptr, nullptr, L"FooToolMain"};
   RegisterClassW(&own_class);
-  HWND own = CreateWindowW(L"FooToolMain", L"own", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr, own_class.hInstance,
-                           nullptr);
-  Harness h;
+  HWND own = CreateWindowW(L"FooToolMain", L"own", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
   DWORD wait = WAIT_FAILED;
-  h.script = [&](HWND dialog) {
+  run_dialog([&](HWND dialog) {
     wait = WaitForSingleObject(foo, 15000);
     click(dialog, IDC_CANCEL);
-  };
-  EXPECT_EQ(run_dialog(h), 0);
+  });
   // A close request the thread may have posted to the own window after the
   // dialog's loop ended is dispatched now.
   Sleep(300);
@@ -175,8 +148,6 @@ TEST_F(SetupDialog, OnlyAnIntactPackageClosesOtherProcessesCopies) {
   GetExitCodeProcess(foo, &exit_code);
   EXPECT_EQ(exit_code, 0u) << "it ended as its close button ends it";
   EXPECT_TRUE(IsWindow(own));
-  DestroyWindow(own);
-  UnregisterClassW(L"FooToolMain", own_class.hInstance);
   TerminateProcess(foo, 1);
   CloseHandle(foo);
 }

@@ -16,9 +16,16 @@
 
 namespace setup_test {
 
-Harness* harness = nullptr;
+std::wstring window_text(HWND window) {
+  wchar_t text[600] = {};
+  GetWindowTextW(window, text, 600);
+  return text;
+}
 
 namespace {
+
+// The harness of the dialog that runs now; nullptr between runs.
+Harness* harness = nullptr;
 
 void CALLBACK script_timer(HWND, UINT, UINT_PTR id, DWORD) {
   KillTimer(nullptr, id);
@@ -50,12 +57,6 @@ LRESULT CALLBACK send_hook(int code, WPARAM first, LPARAM second) {
   return CallNextHookEx(nullptr, code, first, second);
 }
 
-std::wstring class_of(HWND window) {
-  wchar_t name[64] = {};
-  GetClassNameW(window, name, 64);
-  return name;
-}
-
 // The icon the message box shows, of those the setup program uses.
 const wchar_t* icon_of(HWND box) {
   for (HWND child = nullptr; (child = FindWindowExW(box, child, L"Static", nullptr)) != nullptr;) {
@@ -66,33 +67,42 @@ const wchar_t* icon_of(HWND box) {
   return L"";
 }
 
-}  // namespace
-
-std::wstring window_text(HWND window) {
-  wchar_t text[600] = {};
-  GetWindowTextW(window, text, 600);
-  return text;
+void remove_traces() {
+  RegDeleteKeyValueW(HKEY_CURRENT_USER, kVendorKey, L"VXT");
+  RegDeleteKeyW(HKEY_LOCAL_MACHINE, kUninstallKey);
+  RegDeleteKeyW(HKEY_CURRENT_USER, kUninstallKey);
+  std::error_code ec;
+  const std::wstring link = std::wstring(kGroup) + L".lnk";
+  fs::remove(special(CSIDL_DESKTOPDIRECTORY) / link, ec);
+  fs::remove(quick_launch() / link, ec);
+  for (int csidl : {CSIDL_COMMON_PROGRAMS, CSIDL_PROGRAMS}) fs::remove_all(special(csidl) / kGroup, ec);
 }
 
 LRESULT CALLBACK cbt_hook(int code, WPARAM first, LPARAM second) {
   HWND window = reinterpret_cast<HWND>(first);
-  if (code == HCBT_ACTIVATE && harness != nullptr && class_of(window) == L"#32770") {
+  wchar_t name[8] = {};
+  if (code == HCBT_ACTIVATE && harness != nullptr && GetClassNameW(window, name, 8) && !lstrcmpW(name, L"#32770")) {
     if (GetDlgItem(window, IDC_LANGUAGES) != nullptr) {
       if (harness->dialog == nullptr) {
         harness->dialog = window;
         harness->script_timer = SetTimer(nullptr, 0, 30, script_timer);
       }
-    } else if (GetDlgItem(window, 0xFFFF) != nullptr) {
-      harness->boxes.push_back(window_text(window) + L": " + window_text(GetDlgItem(window, 0xFFFF)) + icon_of(window));
+    } else {
+      // A message box (the one with static text 0xFFFF) is recorded; it and
+      // any other dialog (the folder browser) are confirmed.
+      HWND text = GetDlgItem(window, 0xFFFF);
+      if (text != nullptr) harness->boxes.push_back(window_text(window) + L": " + window_text(text) + icon_of(window));
       PostMessageW(window, WM_COMMAND, IDOK, 0);
-    } else if (harness->other_dialog) {
-      harness->other_dialog(window);
     }
   }
   return CallNextHookEx(nullptr, code, first, second);
 }
 
-INT_PTR run_dialog(Harness& h) {
+}  // namespace
+
+Harness run_dialog(const std::function<void(HWND)>& script) {
+  Harness h;
+  h.script = script;
   harness = &h;
   HHOOK cbt = SetWindowsHookExW(WH_CBT, cbt_hook, nullptr, GetCurrentThreadId());
   HHOOK sent = SetWindowsHookExW(WH_CALLWNDPROC, send_hook, nullptr, GetCurrentThreadId());
@@ -104,7 +114,8 @@ INT_PTR run_dialog(Harness& h) {
   UnhookWindowsHookEx(sent);
   UnhookWindowsHookEx(cbt);
   harness = nullptr;
-  return result;
+  EXPECT_EQ(result, 0);
+  return h;
 }
 
 void click(HWND dialog, int id) { SendMessageW(GetDlgItem(dialog, id), BM_CLICK, 0, 0); }
@@ -133,17 +144,6 @@ fs::path build_setup(const vxtest::TempDir& dir, const std::string& exe, const s
   return path;
 }
 
-std::wstring read_registry(HKEY root, const wchar_t* key, const wchar_t* value) {
-  wchar_t text[600] = {};
-  DWORD type = 0, bytes = sizeof text - 2;
-  if (RegGetValueW(root, key, value, RRF_RT_ANY, &type, text, &bytes) != ERROR_SUCCESS) return L"<missing>";
-  return type == REG_DWORD ? std::to_wstring(*reinterpret_cast<const DWORD*>(text)) : text;
-}
-
-void write_registry(HKEY root, const wchar_t* key, const wchar_t* value, const std::wstring& text) {
-  RegSetKeyValueW(root, key, value, REG_SZ, text.c_str(), 2 * (text.size() + 1));
-}
-
 fs::path special(int csidl) {
   wchar_t path[MAX_PATH] = {};
   SHGetFolderPathW(nullptr, csidl, nullptr, 0, path);
@@ -158,25 +158,6 @@ fs::path quick_launch() {
 
 bool same_path(const std::wstring& a, const fs::path& b) { return lstrcmpiW(a.c_str(), b.wstring().c_str()) == 0; }
 
-bool links_to(const fs::path& link, const fs::path& target, const fs::path& working) {
-  IShellLinkW* shell_link = nullptr;
-  if (!fs::exists(link) || FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                                                   reinterpret_cast<void**>(&shell_link)))) {
-    return false;
-  }
-  IPersistFile* file = nullptr;
-  wchar_t read_target[MAX_PATH] = {}, read_working[MAX_PATH] = {};
-  if (SUCCEEDED(shell_link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
-    if (SUCCEEDED(file->Load(link.wstring().c_str(), STGM_READ))) {
-      shell_link->GetPath(read_target, MAX_PATH, nullptr, SLGP_RAWPATH);
-      shell_link->GetWorkingDirectory(read_working, MAX_PATH);
-    }
-    file->Release();
-  }
-  shell_link->Release();
-  return same_path(read_target, target) && same_path(read_working, working);
-}
-
 std::wstring quoted(const fs::path& path) { return L"\"" + path.wstring() + L"\""; }
 
 HANDLE start_process(std::wstring command) {
@@ -187,16 +168,6 @@ HANDLE start_process(std::wstring command) {
   }
   CloseHandle(process.hThread);
   return process.hProcess;
-}
-
-int run_process(const std::wstring& command, DWORD ms) {
-  HANDLE process = start_process(command);
-  if (process == nullptr) return -1;
-  DWORD code = static_cast<DWORD>(-1);
-  if (WaitForSingleObject(process, ms) == WAIT_OBJECT_0) GetExitCodeProcess(process, &code);
-  else TerminateProcess(process, 1);
-  CloseHandle(process);
-  return static_cast<int>(code);
 }
 
 std::wstring languages(HWND dialog) {
@@ -241,21 +212,6 @@ std::vector<PackageFile> package(const char* inf) {
   };
 }
 
-namespace {
-
-void remove_traces() {
-  RegDeleteKeyValueW(HKEY_CURRENT_USER, kVendorKey, L"VXT");
-  RegDeleteKeyW(HKEY_LOCAL_MACHINE, kUninstallKey);
-  RegDeleteKeyW(HKEY_CURRENT_USER, kUninstallKey);
-  std::error_code ec;
-  const std::wstring link = std::wstring(kGroup) + L".lnk";
-  fs::remove(special(CSIDL_DESKTOPDIRECTORY) / link, ec);
-  fs::remove(quick_launch() / link, ec);
-  for (int csidl : {CSIDL_COMMON_PROGRAMS, CSIDL_PROGRAMS}) fs::remove_all(special(csidl) / kGroup, ec);
-}
-
-}  // namespace
-
 void SetupFixture::SetUpTestSuite() { OleInitialize(nullptr); }
 
 void SetupFixture::SetUp() {
@@ -270,16 +226,13 @@ void SetupFixture::TearDown() {
   remove_traces();
 }
 
-void SetupFixture::reset_state(const char* language) {
+void SetupFixture::reset_state(const fs::path& setup, const char* language) {
   if (state_.title_font != nullptr) DeleteObject(state_.title_font);
   state_ = SetupState{};
   init_setup_state(GetModuleHandleW(nullptr));
   lstrcpyA(state_.ui_language, language);
   select_ui_strings();
-}
-
-void SetupFixture::use_package(const fs::path& path) {
-  copy_text(path.wstring().c_str(), state_.setup_path, kPathCapacity);
+  copy_text(setup.wstring().c_str(), state_.setup_path, kPathCapacity);
 }
 
 }  // namespace setup_test

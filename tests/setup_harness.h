@@ -3,7 +3,8 @@
 // executables that each test builds from the stub and a crafted package. A
 // CBT hook finds the dialog, runs the test's script from a timer once it is
 // up, and records and dismisses every message box; a watchdog ends a dialog
-// that hangs. Also the Windows lookups the tests read their results with.
+// that hangs; other dialogs (the folder browser) are confirmed. Also the
+// Windows lookups both test programs read their results with.
 #pragma once
 
 #include <windows.h>
@@ -33,23 +34,16 @@ struct PackageFile {
 // What the hooks and timers of one dialog run share with the test.
 struct Harness {
   std::function<void(HWND)> script;            // runs once the dialog is shown
-  std::function<void(HWND)> other_dialog;      // a dialog of neither kind (folder browser)
   std::vector<std::wstring> boxes;             // message boxes: "caption: text", then " (error)" or " (information)"
   std::vector<std::wstring> menus;             // popup menus, "ID text;" per item
   HWND dialog = nullptr;
   UINT_PTR script_timer = 0;
 };
 
-// The harness of the dialog that runs now; nullptr between runs.
-extern Harness* harness;
-
 std::wstring window_text(HWND window);
-// The CBT hook that finds the dialog and records message boxes; tests that
-// show boxes outside a dialog install it themselves.
-LRESULT CALLBACK cbt_hook(int code, WPARAM first, LPARAM second);
-// Runs dialog 1000 modally under h; returns the dialog's result (99 when
-// the watchdog ended it).
-INT_PTR run_dialog(Harness& h);
+// Runs dialog 1000 modally, script once it is shown, and expects it to end
+// by itself (result 0; 99 when the watchdog ended it).
+Harness run_dialog(const std::function<void(HWND)>& script);
 void click(HWND dialog, int id);
 // The stub's bytes (VX_STUB_PATH).
 const Bytes& stub_bytes();
@@ -58,21 +52,12 @@ const Bytes& stub_bytes();
 fs::path build_setup(const vxtest::TempDir& dir, const std::string& exe, const std::vector<PackageFile>& files,
                      int damaged = -1);
 
-// A registry value as text (a number in decimal); "<missing>" when it cannot
-// be read.
-std::wstring read_registry(HKEY root, const wchar_t* key, const wchar_t* value);
-void write_registry(HKEY root, const wchar_t* key, const wchar_t* value, const std::wstring& text);
 fs::path special(int csidl);
 fs::path quick_launch();
 bool same_path(const std::wstring& a, const fs::path& b);
-// Whether the shortcut exists and points to target, working in working.
-bool links_to(const fs::path& link, const fs::path& target, const fs::path& working);
 std::wstring quoted(const fs::path& path);
 // Starts the command line; the process's handle, nullptr when it did not start.
 HANDLE start_process(std::wstring command);
-// Runs the command line and returns its exit code, -1 when it did not start
-// or end within ms.
-int run_process(const std::wstring& command, DWORD ms);
 
 // The language list in its order, each item's text followed by '+' when it
 // is checked and '-' when not: "Dansk+ English- ".
@@ -100,9 +85,8 @@ class SetupFixture : public ::testing::Test {
   static void SetUpTestSuite();
   void SetUp() override;
   void TearDown() override;
-  // A new state record, in that UI language, for one more dialog run.
-  void reset_state(const char* language = "US");
-  void use_package(const fs::path& path);
+  // A new state record for one more dialog run, on that setup executable.
+  void reset_state(const fs::path& setup = {}, const char* language = "US");
 
   SetupState state_{};
   vxtest::TempDir dir_;

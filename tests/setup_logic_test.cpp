@@ -28,11 +28,7 @@ std::string text_of(const UiStringTable* table, uint16_t id, int capacity = 511)
 }
 
 TEST(UiText, EveryTextOfTheThreeTables) {
-  struct Row {
-    uint16_t id;
-    const char *us, *de, *it;
-  };
-  const Row rows[] = {
+  const std::tuple<uint16_t, const char*, const char*, const char*> rows[] = {
       {1000, "Setup", "Installation", "Installazione"},
       {99, "&OK", "&OK", "&OK"},
       {2, "Cancel", "Abbruch", "Annulla"},
@@ -73,10 +69,10 @@ TEST(UiText, EveryTextOfTheThreeTables) {
     while (table.entries[count].id != 0) ++count;
     EXPECT_EQ(count, 19) << table.code << ": no text beyond these";
   }
-  for (const Row& r : rows) {
-    EXPECT_EQ(text_of(find_ui_strings("US"), r.id), r.us) << r.id;
-    EXPECT_EQ(text_of(find_ui_strings("de"), r.id), r.de) << r.id;
-    EXPECT_EQ(text_of(find_ui_strings("It"), r.id), r.it) << r.id;
+  for (auto [id, us, de, it] : rows) {
+    EXPECT_EQ(text_of(find_ui_strings("US"), id), us) << id;
+    EXPECT_EQ(text_of(find_ui_strings("de"), id), de) << id;
+    EXPECT_EQ(text_of(find_ui_strings("It"), id), it) << id;
   }
 }
 

@@ -1,14 +1,13 @@
 // Starts a setup executable as a process and drives its dialog from outside:
-// reads and checks its texts, photographs it, then presses Cancel, or with
-// --install sets the destination, unchecks languages, presses OK and reads,
-// checks and confirms the closing message. Prints the times to the dialog, to
-// OK and to the message. Used by the end-to-end tests,
-// scripts/run-sample-setup.sh and bench/install_bench.sh; the usage message
-// lists the options.
+// checks its texts, photographs it and presses Cancel, or with --install sets
+// the destination, unchecks languages, presses OK and checks and confirms the
+// closing message, printing the time of each step. Used by the end-to-end
+// tests, scripts/run-sample-setup.sh and bench/install_bench.sh.
 #include <windows.h>
 #include <commctrl.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -101,23 +100,20 @@ void save_screenshot(HWND window, const std::wstring& path, int wait_ms) {
   HGDIOBJ old = SelectObject(memory, bitmap);
   BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
   SelectObject(memory, old);
+  // The file: its header, the bitmap's header, then the rows bottom up.
   BITMAPINFOHEADER info = {sizeof info, width, height, 1, 24, BI_RGB};
-  std::vector<unsigned char> pixels(((width * 3 + 3) & ~3) * height);
-  GetDIBits(memory, bitmap, 0, height, pixels.data(), reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
+  const DWORD offset = sizeof(BITMAPFILEHEADER) + sizeof info;
+  std::vector<unsigned char> bmp(offset + ((width * 3 + 3) & ~3) * height);
+  GetDIBits(memory, bitmap, 0, height, bmp.data() + offset, reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
+  const BITMAPFILEHEADER file = {0x4D42, static_cast<DWORD>(bmp.size()), 0, 0, offset};
+  std::memcpy(bmp.data(), &file, sizeof file);
+  std::memcpy(bmp.data() + sizeof file, &info, sizeof info);
   DeleteObject(bitmap);
   DeleteDC(memory);
   ReleaseDC(nullptr, screen);
-
-  BITMAPFILEHEADER file = {0x4D42};
-  file.bfOffBits = sizeof file + sizeof info;
-  file.bfSize = file.bfOffBits + static_cast<DWORD>(pixels.size());
-  HANDLE out = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  DWORD written = 0;
-  const bool ok = out != INVALID_HANDLE_VALUE && WriteFile(out, &file, sizeof file, &written, nullptr) &&
-                  WriteFile(out, &info, sizeof info, &written, nullptr) &&
-                  WriteFile(out, pixels.data(), static_cast<DWORD>(pixels.size()), &written, nullptr);
-  if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
-  if (ok) print("screenshot", path);
+  std::FILE* out = _wfopen(path.c_str(), L"wb");
+  const bool written = out != nullptr && std::fwrite(bmp.data(), bmp.size(), 1, out) == 1;
+  if (out != nullptr && std::fclose(out) == 0 && written) print("screenshot", path);
   else fail("cannot write a screenshot");
 }
 
@@ -128,15 +124,13 @@ bool uncheck_language(HANDLE process, HWND list, const std::wstring& code) {
   if (code.size() != 2) return false;
   void* remote = VirtualAllocEx(process, nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
   if (remote == nullptr) return false;
-  LVFINDINFOW find = {LVFI_PARAM};
-  find.lParam = static_cast<LPARAM>(code[0] & 0xFF) | static_cast<LPARAM>(code[1] & 0xFF) << 8;
+  const LVFINDINFOW find = {.flags = LVFI_PARAM, .lParam = (code[0] & 0xFF) | (code[1] & 0xFF) << 8};
   SIZE_T done = 0;
   WriteProcessMemory(process, remote, &find, sizeof find, &done);
-  const int index = static_cast<int>(SendMessageW(list, LVM_FINDITEMW, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(remote)));
+  const int index = static_cast<int>(
+      SendMessageW(list, LVM_FINDITEMW, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(remote)));
   if (index >= 0) {
-    LVITEMW item = {};
-    item.stateMask = 0xF000;
-    item.state = 0x1000;
+    const LVITEMW item = {.state = INDEXTOSTATEIMAGEMASK(1), .stateMask = LVIS_STATEIMAGEMASK};  // unchecked
     WriteProcessMemory(process, remote, &item, sizeof item, &done);
     SendMessageW(list, LVM_SETITEMSTATE, index, reinterpret_cast<LPARAM>(remote));
   }
@@ -225,16 +219,11 @@ int wmain(int argc, wchar_t** argv) {
     if (!o.install.empty()) install(o, process, dialog);
     else SendMessageW(GetDlgItem(dialog, 2), BM_CLICK, 0, 0);
   }
+  if (WaitForSingleObject(process.hProcess, 20000) != WAIT_OBJECT_0) fail("the setup program did not end");
+  TerminateProcess(process.hProcess, 1);  // when it did not end
   DWORD exit_code = 1;
-  if (WaitForSingleObject(process.hProcess, 20000) != WAIT_OBJECT_0) {
-    fail("the setup program did not end");
-    TerminateProcess(process.hProcess, 1);
-  } else {
-    GetExitCodeProcess(process.hProcess, &exit_code);
-    std::printf("exit code: %lu\n", exit_code);
-    if (exit_code != 0) ++failures;
-  }
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
+  GetExitCodeProcess(process.hProcess, &exit_code);
+  std::printf("exit code: %lu\n", exit_code);
+  if (exit_code != 0) ++failures;
   return failures == 0 ? 0 : 1;
 }
