@@ -9,6 +9,7 @@
 #include <fstream>
 
 #ifndef _WIN32
+#include <iconv.h>
 #include <sys/resource.h>
 #include <unistd.h>
 #endif
@@ -460,6 +461,24 @@ TEST(AnsiText, ConversionsAreCutAndTerminated) {
   copy_text(VX_WIDE("ab"), w, 8);
   append_ansi_as_wide("cdefghij", w, 8);
   EXPECT_EQ(narrow(w), "abcdefg");
+#ifndef _WIN32
+  // Every byte as the C library's code page 1252 has it (the five bytes it
+  // leaves undefined stand for the C1 controls of the same value), and back.
+  iconv_t cp1252 = iconv_open("UTF-16LE", "CP1252");
+  ASSERT_NE(cp1252, reinterpret_cast<iconv_t>(-1));
+  for (int b = 1; b < 256; ++b) {
+    char in[2] = {static_cast<char>(b), 0};
+    char16_t out[1] = {static_cast<char16_t>(b)};
+    char *from = in, *to = reinterpret_cast<char*>(out);
+    std::size_t in_left = 1, out_left = sizeof out;
+    iconv(cp1252, &from, &in_left, &to, &out_left);
+    ansi_to_wide(in, w, 8);
+    wide_to_ansi(w, back, 8);
+    EXPECT_EQ(w[0], out[0]) << b;
+    EXPECT_EQ(static_cast<uint8_t>(back[0]), b) << b;
+  }
+  iconv_close(cp1252);
+#endif
 }
 
 TEST(FileLayer, ProbeFullPathAndFolderTrees) {
