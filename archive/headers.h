@@ -105,9 +105,10 @@ struct BlockSummary {
   uint32_t data_size;  // the value at offset 7
 };
 
-// Reads count bytes from the archive stream f (archive_file, or the stream
-// packed data comes from) and, while the walk keeps the archive checksum,
-// continues it over the bytes not covered before. Returns the bytes read.
+// Reads count bytes from f and, while the walk keeps the archive checksum,
+// continues it over the bytes not covered before. Returns the bytes read. f is
+// archive_file (packed_source names the same stream): the bytes read move the
+// position the reader keeps for it.
 int read_archive(ArchiveReader* reader, std::FILE* f, void* buffer, int count);
 // Moves archive_file to offset; a seek to where the stream stands is skipped.
 void seek_archive(ArchiveReader* reader, int32_t offset);
