@@ -373,24 +373,21 @@ TEST(Build, AddsTheStandardUninstallerWhenThePackageHasNone) {
                      "File=Foo.exe\r\nFile=Foo_FR.txt\r\nFile=UnInst.exe\r\n"));
 }
 
-// A setup executable: files stored behind a program image.
-fs::path setup_exe(const vxtest::TempDir& dir, const std::vector<std::pair<std::string, std::string>>& files,
-                   std::size_t image = 70000, ArchiveForm form = ArchiveForm::kMarked,
-                   const std::string& file = "Setup.exe") {
-  vxtest::Archive a(form, image);
-  a.w.bytes[0] = 'M';
-  a.w.bytes[1] = 'Z';
-  const EntrySpec e{.file_time = dos_time_from_parts(2020, 2, 29, 12, 0, 0)};
-  for (const auto& [name, text] : files) a.stored(name, text, e);
-  return a.save(dir, file);
-}
-
 // list and test on a setup executable, damaged ones (cut at an entry boundary:
 // both entries pass, then the end is missing), and files without an archive;
 // extract keeps folders and refuses names that would leave the output folder.
 TEST(VxpackCommands, ListTestAndExtract) {
   vxtest::TempDir dir;
-  const auto exe = setup_exe(dir, {{"FILE_ID.DIZ", "Foo Tool Version 1.2"}, {"bin\\Foo.exe", "MZ program"}});
+  // A setup executable: files stored behind a program image.
+  const auto setup_exe = [&](const std::string& file, const std::vector<std::pair<std::string, std::string>>& files,
+                             std::size_t image = 70000, ArchiveForm form = ArchiveForm::kMarked) {
+    vxtest::Archive a(form, image);
+    std::copy_n("MZ", 2, a.w.bytes.begin());
+    const EntrySpec e{.file_time = dos_time_from_parts(2020, 2, 29, 12, 0, 0)};
+    for (const auto& [name, text] : files) a.stored(name, text, e);
+    return a.save(dir, file);
+  };
+  const auto exe = setup_exe("Setup.exe", {{"FILE_ID.DIZ", "Foo Tool Version 1.2"}, {"bin\\Foo.exe", "MZ program"}});
   const Bytes whole = vxtest::read_file(exe);
   const auto changed = [&](const std::string& name, std::size_t at, uint8_t x, std::size_t cut) {
     Bytes b = whole;
@@ -422,12 +419,12 @@ TEST(VxpackCommands, ListTestAndExtract) {
       {test, changed("cut.exe", 0, 0, 14), vxpack::kExitDamaged, {"!FAILED"}, {}},
       {test, dir / "nope.exe", vxpack::kExitNoArchive, {}, {"no such file"}},
       {list, dir / "plain.exe", vxpack::kExitNoArchive, {}, {"no archive found"}},
-      {list, setup_exe(dir, {{"a.txt", "alpha"}}, 1000, ArchiveForm::kOld, "old.exe"), vxpack::kExitOk,
+      {list, setup_exe("old.exe", {{"a.txt", "alpha"}}, 1000, ArchiveForm::kOld), vxpack::kExitOk,
        {"offset 1000, old signature form"}, {}},
       {extract,
-       setup_exe(dir, {{"top.txt", "top"}, {"sub/deeper/file.txt", "deep"}, {"..\\escape.txt", "evil"},
+       setup_exe("unsafe.exe", {{"top.txt", "top"}, {"sub/deeper/file.txt", "deep"}, {"..\\escape.txt", "evil"},
                        {"sub\\..\\..\\escape2.txt", "evil"}, {"C:\\windows\\evil.dll", "evil"},
-                       {"\\rooted.txt", "evil"}, {"last.txt", "last"}}, 70000, ArchiveForm::kMarked, "unsafe.exe"),
+                       {"\\rooted.txt", "evil"}, {"last.txt", "last"}}),
        vxpack::kExitUnsafeName, {},
        {"refusing entry \"..\\escape.txt\"", "C:\\windows\\evil.dll", "4 entries were not extracted"}},
   };
