@@ -404,10 +404,9 @@ TEST(PathText, ResultsAndContentAtTheEdges) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.before) + " + " + (c.text ? c.text : "(none)"));
-    WideChar buf[16] = {};
-    const vxtest::WideString before = wide(std::filesystem::path(c.before));
+    WideChar buf[16];
+    copy_text(wide(std::filesystem::path(c.before)).c_str(), buf, 16);
     const vxtest::WideString text = wide(std::filesystem::path(c.text ? c.text : ""));
-    std::copy(before.begin(), before.end(), buf);
     const WideChar* t = c.text ? text.c_str() : nullptr;
     const int result = c.op == kAppend      ? append_text(t, buf, c.capacity)
                        : c.op == kCopy      ? copy_text(t, buf, c.capacity)
