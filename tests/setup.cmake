@@ -28,6 +28,8 @@ add_dependencies(setup_dialog_test FooTool sample_setup)
 
 # The sample Setup.exe started as a process in the three UI languages (Wine
 # takes the system language from LANG); screenshots go to build/.../artifacts.
+# The test reads the lines the probe prints: title, Cancel button, language
+# count and exit code; any complaint of the probe fails it.
 add_executable(setup_probe setup_probe.cpp)
 target_link_options(setup_probe PRIVATE -municode)
 target_link_libraries(setup_probe PRIVATE comctl32 gdi32)
@@ -39,9 +41,10 @@ foreach(case "en;en_US.UTF-8;Setup;Cancel" "de;de_DE.UTF-8;Installation;Abbruch"
   list(GET case 2 title)
   list(GET case 3 cancel)
   add_test(NAME setup_e2e_${tag}
-           COMMAND setup_probe ${VX_SAMPLE_SETUP} --title "${title} Foo Tool 1.2" --cancel ${cancel} --items 4
-                   --screenshot ${VX_ARTIFACTS}/setup-${tag}.bmp)
-  set_tests_properties(setup_e2e_${tag} PROPERTIES ENVIRONMENT "LANG=${lang};LC_ALL=${lang}" TIMEOUT 120)
+           COMMAND setup_probe ${VX_SAMPLE_SETUP} --screenshot ${VX_ARTIFACTS}/setup-${tag}.bmp)
+  set(expected "\ntitle: ${title} Foo Tool 1.2\n.*\ncontrol: ${cancel}\n.*\nlanguages: 4\n.*exit code: 0\n")
+  set_tests_properties(setup_e2e_${tag} PROPERTIES ENVIRONMENT "LANG=${lang};LC_ALL=${lang}" TIMEOUT 120
+                       PASS_REGULAR_EXPRESSION "${expected}" FAIL_REGULAR_EXPRESSION "setup_probe: ")
 endforeach()
 
 # The size budget of the stub (64 KiB) and of the uninstaller (far below the
