@@ -1,15 +1,12 @@
 // The setup dialog on its real template (the test program carries the stub's
 // resources), run modally against setup executables built from the stub and
-// crafted packages: texts and the language list, its menu, the ways to end it,
-// the folder browser, the discovery pass's verdict and the closing thread; then
-// the installation on OK (files, times and attributes, the language filter,
-// the registry records, the shortcuts, the default destination, updates, the
-// temporary-folder fallback, the undo of a failed run and the messages), the
-// sample Setup.exe removed again by its standard UnInst.exe, and that
-// uninstaller on a hostile list. A CBT hook finds the dialog, runs the test's
-// script from a timer once it is up, and records and dismisses every message
-// box; a watchdog ends a dialog that hangs; other dialogs (the folder browser)
-// are confirmed. Everything a test writes into the Wine prefix is removed again.
+// crafted packages: the dialog before OK, the discovery pass's verdict and the
+// closing thread; the installation on OK (files, registry, shortcuts, default
+// destination, updates, fallbacks, the undo of a failed run, messages); the
+// sample Setup.exe and its standard uninstaller. A CBT hook finds the dialog,
+// runs the test's script from a timer once it is up, and records and confirms
+// every message box and other dialog; a watchdog ends a dialog that hangs.
+// Everything a test writes into the Wine prefix is removed again.
 #include <windows.h>
 #include <commctrl.h>
 #include <ole2.h>
@@ -171,18 +168,12 @@ Harness run_dialog(const std::function<void(HWND)>& script) {
 
 void click(HWND dialog, int id) { SendMessageW(GetDlgItem(dialog, id), BM_CLICK, 0, 0); }
 
-// The stub's bytes (VX_STUB_PATH).
-const Bytes& stub_bytes() {
-  static const Bytes bytes = vxtest::read_file(VX_STUB_PATH);
-  return bytes;
-}
-
 // Writes the stub with the files appended as a stored archive; damaged: the
 // last data byte of the entry of that index is changed after its checksum.
 fs::path build_setup(const vxtest::TempDir& dir, const std::string& exe, const std::vector<PackageFile>& files,
                      int damaged = -1) {
   ArchiveWriter w;
-  w.bytes = stub_bytes();
+  w.bytes = vxtest::read_file(VX_STUB_PATH);
   begin_archive(&w, ArchiveForm::kMarked);
   for (std::size_t i = 0; i < files.size(); ++i) {
     EntrySpec e;
@@ -297,12 +288,32 @@ class SetupFixture : public ::testing::Test {
     select_ui_strings();
     copy_text(setup.wstring().c_str(), state_.setup_path, kPathCapacity);
   }
+  // Runs the dialog on setup, sets the destination (unless empty), lets
+  // adjust change the dialog, and presses OK. Returns the message boxes, one
+  // a line, then "open" when OK did not close the dialog.
+  std::wstring install(const fs::path& setup, const std::wstring& destination,
+                       const std::function<void(HWND)>& adjust = {}) {
+    reset_state(setup);
+    bool closed = false;
+    const Harness h = run_dialog([&](HWND dialog) {
+      if (!destination.empty()) SetDlgItemTextW(dialog, IDC_DESTINATION, destination.c_str());
+      if (adjust) adjust(dialog);
+      click(dialog, IDC_INSTALL);
+      MSG message;
+      closed = PeekMessageW(&message, dialog, WM_CLOSE, WM_CLOSE, PM_NOREMOVE);
+      if (!closed) PostMessageW(dialog, WM_CLOSE, 0, 0);
+    });
+    std::wstring shown;
+    for (const std::wstring& box : h.boxes) shown += box + L"\n";
+    return closed ? shown : shown + L"open";
+  }
 
   SetupState state_{};
   vxtest::TempDir dir_;
 };
 
 using SetupDialog = SetupFixture;
+using SetupInstall = SetupFixture;
 
 TEST_F(SetupDialog, ShowsThePackageAndServesItsControls) {
   reset_state(build_setup(dir_, "Setup.exe", package()));
@@ -391,8 +402,8 @@ TEST_F(SetupDialog, OnlyAnIntactPackageClosesOtherProcessesCopies) {
   const char kKeys[] = "ID=VXT\r\nGroup=Foo\r\nClass=FooToolMain\r\n";
   std::vector<PackageFile> hostile = package(kKeys);
   hostile.insert(hostile.begin() + 3, {"Data\\file.txt:stream", vxtest::bytes_of("hostile")});
-  vxtest::write_file(dir_ / "Bare.exe", stub_bytes());
-  vxtest::Bytes sample = vxtest::read_file(VX_SAMPLE_SETUP);
+  vxtest::write_file(dir_ / "Bare.exe", vxtest::read_file(VX_STUB_PATH));
+  Bytes sample = vxtest::read_file(VX_SAMPLE_SETUP);
   const std::string name = "FooTool.exe";
   sample.resize(std::find_end(sample.begin(), sample.end(), name.begin(), name.end()) - sample.begin() - 32);
   vxtest::write_file(dir_ / "Cut Setup.exe", sample);
@@ -502,29 +513,6 @@ uint32_t dos_time_of(const fs::path& path) {
   FileTimeToDosDateTime(&local, &date, &time);
   return static_cast<uint32_t>(date) << 16 | time;
 }
-
-class SetupInstall : public SetupFixture {
- protected:
-  // Runs the dialog on setup, sets the destination (unless empty), lets
-  // adjust change the dialog, and presses OK. Returns the message boxes, one
-  // a line, then "open" when OK did not close the dialog.
-  std::wstring install(const fs::path& setup, const std::wstring& destination,
-                       const std::function<void(HWND)>& adjust = {}) {
-    reset_state(setup);
-    bool closed = false;
-    const Harness h = run_dialog([&](HWND dialog) {
-      if (!destination.empty()) SetDlgItemTextW(dialog, IDC_DESTINATION, destination.c_str());
-      if (adjust) adjust(dialog);
-      click(dialog, IDC_INSTALL);
-      MSG message;
-      closed = PeekMessageW(&message, dialog, WM_CLOSE, WM_CLOSE, PM_NOREMOVE);
-      if (!closed) PostMessageW(dialog, WM_CLOSE, 0, 0);
-    });
-    std::wstring shown;
-    for (const std::wstring& box : h.boxes) shown += box + L"\n";
-    return closed ? shown : shown + L"open";
-  }
-};
 
 TEST_F(SetupInstall, FreshInstallationIntoARelativeFolder) {
   // Unchecked French and German: every file named Vxt_FR.* stays out, however
@@ -875,9 +863,9 @@ TEST(Uninstaller, RemovesNothingOutsideItsFolder) {
   const std::string list = "ID=VXU\r\nGroup=VxUninst Test\r\nExe=\r\nFile=a.txt\r\nFile=..\\outside.txt\r\n"
                            "File=" + elsewhere.string() + "\r\nFile=..\r\nFile=" + dir.path().string() +
                            "\r\nFile=UnInst.exe\r\n";
-  const vxtest::Bytes program = vxtest::read_file(VX_UNINSTALLER_PATH);
+  const Bytes program = vxtest::read_file(VX_UNINSTALLER_PATH);
   const std::string uninstaller = vxpack::attach_uninstall_list(std::string(program.begin(), program.end()), list);
-  vxtest::write_file(folder / "UnInst.exe", vxtest::Bytes(uninstaller.begin(), uninstaller.end()));
+  vxtest::write_file(folder / "UnInst.exe", Bytes(uninstaller.begin(), uninstaller.end()));
   EXPECT_EQ(run_process(quoted(folder / "UnInst.exe") + L" /S"), 0);
   EXPECT_TRUE(wait_until([&] { return !fs::exists(folder); })) << "its listed files gone, then the folder";
   for (const fs::path& kept : {dir / "outside.txt", elsewhere}) EXPECT_TRUE(fs::exists(kept)) << kept.string();
