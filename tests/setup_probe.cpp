@@ -1,8 +1,9 @@
 // Starts a setup executable as a process and drives its dialog from outside:
-// checks its texts, photographs it and presses Cancel, or with --install sets
+// prints its texts, photographs it and presses Cancel, or with --install sets
 // the destination, unchecks languages, presses OK and checks and confirms the
 // closing message, printing the time of each step. Used by the end-to-end
-// tests, scripts/run-sample-setup.sh and bench/install_bench.sh.
+// tests (ctest matches the lines it prints), scripts/run-sample-setup.sh and
+// bench/install_bench.sh.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -14,10 +15,9 @@
 namespace {
 
 struct Options {
-  std::wstring setup, title, cancel, screenshot;
+  std::wstring setup, screenshot;
   std::wstring install, message, message_screenshot;  // --install mode
   std::vector<std::wstring> uncheck;                  // language codes to uncheck
-  int items = -1;
   int wait_ms = 400;  // settle time before a screenshot
 };
 
@@ -169,10 +169,7 @@ bool parse(int argc, wchar_t** argv, Options& o) {
   o.setup = argv[1];
   for (int i = 2; i + 1 < argc; i += 2) {
     const std::wstring arg = argv[i], value = argv[i + 1];
-    if (arg == L"--title") o.title = value;
-    else if (arg == L"--cancel") o.cancel = value;
-    else if (arg == L"--items") o.items = _wtoi(value.c_str());
-    else if (arg == L"--screenshot") o.screenshot = value;
+    if (arg == L"--screenshot") o.screenshot = value;
     else if (arg == L"--wait") o.wait_ms = _wtoi(value.c_str());
     else if (arg == L"--install") o.install = value;
     else if (arg == L"--uncheck") o.uncheck.push_back(value);
@@ -188,7 +185,7 @@ bool parse(int argc, wchar_t** argv, Options& o) {
 int wmain(int argc, wchar_t** argv) {
   Options o;
   if (!parse(argc, argv, o)) {
-    std::fprintf(stderr, "usage: setup_probe SETUP.EXE [--title T] [--cancel T] [--items N] [--screenshot F] [--wait MS]\n"
+    std::fprintf(stderr, "usage: setup_probe SETUP.EXE [--screenshot F] [--wait MS]\n"
                          "                   [--install DEST [--uncheck CODE]... [--message T] [--message-screenshot F]]\n");
     return 2;
   }
@@ -208,13 +205,9 @@ int wmain(int argc, wchar_t** argv) {
   } else {
     std::printf("dialog shown after %.1f ms\n", ms_since_start());
     HWND dialog = search.dialog;
-    const int items = static_cast<int>(SendMessageW(GetDlgItem(dialog, 1010), LVM_GETITEMCOUNT, 0, 0));
     print("title", text_of(dialog));
     for (int id : {1001, 99, 2, 1031, 1041, 1042, 1043}) print("control", text_of(GetDlgItem(dialog, id)));
-    std::printf("languages: %d\n", items);
-    if (!o.title.empty() && text_of(dialog) != o.title) fail("unexpected title");
-    if (!o.cancel.empty() && text_of(GetDlgItem(dialog, 2)) != o.cancel) fail("unexpected Cancel text");
-    if (o.items >= 0 && items != o.items) fail("unexpected language count");
+    std::printf("languages: %d\n", static_cast<int>(SendMessageW(GetDlgItem(dialog, 1010), LVM_GETITEMCOUNT, 0, 0)));
     save_screenshot(dialog, o.screenshot, o.wait_ms);
     if (!o.install.empty()) install(o, process, dialog);
     else SendMessageW(GetDlgItem(dialog, 2), BM_CLICK, 0, 0);
