@@ -215,6 +215,7 @@ TEST(ExtractCallback, SinksStopsResultsAndMismatch) {
   EXPECT_EQ(mem.second, (std::vector<Bytes>{{'h', 'e', 'l', 'l', 'o', 0}, {0}, big_and_zero, {'a', 'b', 'c', 0}}));
   EXPECT_EQ(drop.run(file), kExtractOk);
   EXPECT_EQ(drop.first.size(), 7u);
+  EXPECT_TRUE(drop.second.empty());
   EXPECT_EQ(stop.run(file), kExtractOk);
   EXPECT_EQ(stop.second.size(), 1u);
   EXPECT_EQ(out.run(file), kExtractBadChecksum);
