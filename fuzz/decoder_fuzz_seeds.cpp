@@ -24,11 +24,10 @@ int main(int argc, char** argv) {
     Bytes roundtrip = {static_cast<uint8_t>(seed % 5 | (solid ? 8 : 0) | 2 << 4), 0x10, 0x27};
     for (std::size_t i = 0; i < files.size(); ++i) {
       const std::string name = "dir\\file" + std::to_string(i) + ".bin";
-      if (i == 0 && seed == 5) {
+      if (i == 0 && seed == 5)
         a.stored(name, std::string(files[i].begin(), files[i].end()));
-        continue;
-      }
-      a.packed({.name = name}, files[i], solid);
+      else
+        a.packed({.name = name}, files[i], solid);
       roundtrip.insert(roundtrip.end(), files[i].begin(), files[i].end());
     }
     // A directory and a volume label that carry data, which the walk passes over.

@@ -59,30 +59,6 @@ TEST(Stream, RandomAndDamagedStreamsDecodeAsBefore) {
   EXPECT_EQ(digest, 0xE2F291B0u) << std::hex << digest;
 }
 
-// Noise, zeros, and the same noise again from distance bytes back.
-Bytes repeated_across(std::size_t distance) {
-  const Bytes noise = vxtest::random_bytes(50000, static_cast<uint32_t>(distance));
-  Bytes out = noise;
-  out.resize(distance, 0);
-  out.insert(out.end(), noise.begin(), noise.end());
-  return out;
-}
-
-// Bytes 0..21 where byte s occurs as often as the (s+1)th Fibonacci number,
-// in a scrambled order: an unlimited Huffman code for them is 21 levels deep,
-// past the format's 15 bits.
-Bytes fibonacci_bytes() {
-  Bytes out;
-  for (uint32_t s = 0, a = 1, b = 1; s < 22; ++s, b = a + b, a = b - a) out.insert(out.end(), a, static_cast<uint8_t>(s));
-  const Bytes noise = vxtest::random_bytes(out.size() * 4, 99);
-  for (std::size_t i = out.size() - 1; i > 0; --i) {
-    uint32_t r;
-    std::memcpy(&r, &noise[i * 4], 4);
-    std::swap(out[i], out[r % (i + 1)]);
-  }
-  return out;
-}
-
 // Text; a mix with repeats 8 KB, 256 KB and a few hundred bytes back; noise
 // (stored); the first entry again (a solid chain codes it almost for free,
 // across the noise); empty and one-byte entries (stored); a long run; noise
@@ -98,9 +74,27 @@ const std::vector<Bytes>& samples() {
       const std::size_t back = (i % 4 == 0) ? 0x2000 : (i % 4 == 1) ? 0x40000 : 0x101 + i * 37;
       if (mix.size() > back + 300) mix.insert(mix.end(), mix.end() - back, mix.end() - back + 40 + i % 200);
     }
+    // Noise, zeros, and the same noise again from distance bytes back.
+    const auto repeated_across = [](std::size_t distance) {
+      Bytes out = vxtest::random_bytes(50000, static_cast<uint32_t>(distance));
+      out.resize(distance + 50000, 0);
+      std::copy_n(out.begin(), 50000, out.end() - 50000);
+      return out;
+    };
+    // Bytes 0..21 where byte k occurs as often as the (k+1)th Fibonacci number,
+    // in a scrambled order: an unlimited Huffman code for them is 21 levels
+    // deep, past the format's 15 bits.
+    Bytes skewed;
+    for (uint32_t k = 0, a = 1, b = 1; k < 22; ++k, b = a + b, a = b - a) skewed.insert(skewed.end(), a, uint8_t(k));
+    const Bytes noise = vxtest::random_bytes(skewed.size() * 4, 99);
+    for (std::size_t i = skewed.size() - 1; i > 0; --i) {
+      uint32_t r;
+      std::memcpy(&r, &noise[i * 4], 4);
+      std::swap(skewed[i], skewed[r % (i + 1)]);
+    }
     return std::vector<Bytes>{text, mix, vxtest::random_bytes(70000, 0xC0FFEE), text, {}, vxtest::bytes_of("a"),
                               Bytes(300000, 0), repeated_across(1000000), repeated_across(1100000),
-                              vxtest::text_like_bytes(50000, 8), fibonacci_bytes()};
+                              vxtest::text_like_bytes(50000, 8), skewed};
   }();
   return s;
 }
