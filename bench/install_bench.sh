@@ -41,6 +41,10 @@ inside() {
     # deletion would slow down the runs behind it.
     sync
   }
+  steps() {  # name: from the probe's log, process start to dialog and OK to message
+    sed -nE 's/^dialog shown after ([0-9.]+) ms\r?$/\1/p' "$work/$1-$i.log" >>"$work/$1.dialog"
+    awk '/^OK pressed after/ {ok = $4} /^message shown after/ {print $4 - ok}' "$work/$1-$i.log" >>"$work/$1.pass"
+  }
   timed() {  # name program [argument]...: the whole process, by process_timer
     local name=$1
     shift
@@ -65,6 +69,7 @@ inside() {
           VX_FLOOR_LIST=$(winepath -w "$work/files.list" 2>/dev/null | tr -d '\r') \
             wine "$probe" "$floor" --wait 0 --install "C:\\vx-bench\\$name-$i" >"$work/$name-$i.log" 2>&1 || failed=1
           sed -nE 's/^message shown after ([0-9.]+) ms\r?$/\1/p' "$work/$name-$i.log" >>"$work/$name.times"
+          steps "$name"
           check "$name-$i" "$expect_ours"
           ;;
         *)
@@ -75,8 +80,7 @@ inside() {
           fi
           wine "$probe" "$work/$name.exe" --wait 0 --install "C:\\vx-bench\\$name-$i" >"$work/$name-$i.log" 2>&1 || failed=1
           sed -nE 's/^message shown after ([0-9.]+) ms\r?$/\1/p' "$work/$name-$i.log" >>"$work/$name.times"
-          awk '/^OK pressed after/ {ok = $4} /^message shown after/ {print $4 - ok}' "$work/$name-$i.log" >>"$work/$name.pass"
-          sed -nE 's/^dialog shown after ([0-9.]+) ms\r?$/\1/p' "$work/$name-$i.log" >>"$work/$name.dialog"
+          steps "$name"
           check "$name-$i" "$expect_ours"
           ;;
       esac
@@ -87,8 +91,7 @@ inside() {
   local sample=$root/build/win64/examples/Setup.exe
   for ((i = 1; i <= runs; ++i)); do
     wine "$probe" "$sample" --wait 0 --install 'C:\vx-bench\sample' >"$work/sample-$i.log" 2>&1 || failed=1
-    awk '/^OK pressed after/ {ok = $4} /^message shown after/ {print $4 - ok}' "$work/sample-$i.log" >>"$work/sample.pass"
-    sed -nE 's/^dialog shown after ([0-9.]+) ms\r?$/\1/p' "$work/sample-$i.log" >>"$work/sample.dialog"
+    steps sample
     wine 'C:\vx-bench\sample\UnInst.exe' /S >/dev/null 2>&1 || true
     rm -rf "$target_unix/sample"
   done
@@ -202,8 +205,10 @@ awk -v o="$ours" -v z="$zlib" -v l="$lzma" -v f="$files_floor" 'BEGIN {
     f, o - f, z - f, (o - f) / (z - f), l - f, (o - f) / (l - f) }'
 echo "ours beyond the dialog floor (its two passes over the package, the records and shortcuts):" \
   "$(awk -v o="$ours" -v d="$(median "$work/floor-dialog.times")" 'BEGIN {printf "%.1f", o - d}') ms"
-echo "vxsetup, process start to dialog (start-up and the discovery pass): median $(median "$work/vxsetup.dialog") ms;" \
-  "the sample's (start-up and a pass over its few files): median $(median "$work/sample.dialog") ms"
+printf "%-34s %21s %14s\n" "medians (ms)" "process start to dialog" "OK to message"
+for step in "floor-dialog:the dialog floor" "vxsetup:vxsetup" "sample:the sample Setup.exe"; do
+  printf "%-34s %21.1f %14.1f\n" "${step#*:}" "$(median "$work/${step%%:*}.dialog")" "$(median "$work/${step%%:*}.pass")"
+done
 echo "vxsetup's installation pass alone, OK to message: median $(median "$work/vxsetup.pass") ms" \
   "($(tr '\n' ' ' <"$work/vxsetup.pass")ms)"
 [[ -f $work/baseline.pass ]] && echo "baseline stub's, OK to message: median $(median "$work/baseline.pass") ms" \
