@@ -61,7 +61,7 @@ log=$root/build/logs/sample-setup.log
 echo "no display: installing it unattended under Xvfb"
 rc=0
 scripts/xvfb-wine.sh 1024x768 bash -c \
-  'wine "$0" "$1" --screenshot "$2" --install "C:\\Program Files\\Foo Tool" --uncheck IT \
+  'wine "$0" "$1" --screenshot "$2" --install "C:\\Program Files\\Foo Tool" \
      --message "Foo Tool has been successfully installed." --message-screenshot "$3" >"$4" 2>&1' \
   "$root/build/win64/tests/setup_probe.exe" "$setup" "$bmp" "$message_bmp" "$log" || rc=$?
 cat "$log"

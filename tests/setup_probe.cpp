@@ -1,7 +1,7 @@
 // Starts a setup executable as a process and drives its dialog from outside:
 // prints its texts, photographs it and presses Cancel, or with --install sets
-// the destination, unchecks languages, presses OK and checks and confirms the
-// closing message, printing the time of each step. Used by the end-to-end
+// the destination, presses OK and checks and confirms the closing message,
+// printing the time of each step. Used by the end-to-end
 // tests (ctest matches the lines it prints), scripts/run-sample-setup.sh and
 // bench/install_bench.sh.
 #include <windows.h>
@@ -17,7 +17,6 @@ namespace {
 struct Options {
   std::wstring setup, screenshot;
   std::wstring install, message, message_screenshot;  // --install mode
-  std::vector<std::wstring> uncheck;                  // language codes to uncheck
   int wait_ms = 400;  // settle time before a screenshot
 };
 
@@ -41,19 +40,16 @@ double ms_since_start() {
 }
 
 // The setup dialog (the one with the language list) or a message box (a
-// dialog with the static text 0xFFFF) of the process.
+// dialog with the static text 0xFFFF) of the setup program's thread.
 struct Search {
-  DWORD process;
   HWND dialog, box;
 };
 
 BOOL CALLBACK find_window(HWND window, LPARAM value) {
   Search* search = reinterpret_cast<Search*>(value);
-  DWORD process = 0;
-  GetWindowThreadProcessId(window, &process);
   wchar_t name[16] = {};
   GetClassNameW(window, name, 16);
-  if (process != search->process || !IsWindowVisible(window) || lstrcmpW(name, L"#32770") != 0) return TRUE;
+  if (!IsWindowVisible(window) || lstrcmpW(name, L"#32770") != 0) return TRUE;
   if (GetDlgItem(window, 1010) != nullptr) search->dialog = window;
   else if (GetDlgItem(window, 0xFFFF) != nullptr) search->box = window;
   return TRUE;
@@ -63,7 +59,7 @@ BOOL CALLBACK find_window(HWND window, LPARAM value) {
 // message box shows, the process ends, or seconds have passed. A message box
 // disables its owner: while owner is enabled, one look at it will do.
 Search wait_for_window(const PROCESS_INFORMATION& process, bool box_only, int seconds, HWND owner = nullptr) {
-  Search search = {process.dwProcessId, nullptr, nullptr};
+  Search search = {nullptr, nullptr};
   while (ms_since_start() < 1000.0 * seconds) {
     if (owner == nullptr || !IsWindowEnabled(owner)) {
       EnumThreadWindows(process.dwThreadId, find_window, reinterpret_cast<LPARAM>(&search));
@@ -117,27 +113,6 @@ void save_screenshot(HWND window, const std::wstring& path, int wait_ms) {
   else fail("cannot write a screenshot");
 }
 
-// Unchecks the language item whose code (two letters, first in the low
-// byte) is given, in the other process's list: the list view's structures
-// must live in that process's memory.
-bool uncheck_language(HANDLE process, HWND list, const std::wstring& code) {
-  if (code.size() != 2) return false;
-  void* remote = VirtualAllocEx(process, nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
-  if (remote == nullptr) return false;
-  const LVFINDINFOW find = {.flags = LVFI_PARAM, .lParam = (code[0] & 0xFF) | (code[1] & 0xFF) << 8};
-  SIZE_T done = 0;
-  WriteProcessMemory(process, remote, &find, sizeof find, &done);
-  const int index = static_cast<int>(
-      SendMessageW(list, LVM_FINDITEMW, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(remote)));
-  if (index >= 0) {
-    const LVITEMW item = {.state = INDEXTOSTATEIMAGEMASK(1), .stateMask = LVIS_STATEIMAGEMASK};  // unchecked
-    WriteProcessMemory(process, remote, &item, sizeof item, &done);
-    SendMessageW(list, LVM_SETITEMSTATE, index, reinterpret_cast<LPARAM>(remote));
-  }
-  VirtualFreeEx(process, remote, 0, MEM_RELEASE);
-  return index >= 0;
-}
-
 // Reads and confirms a message box; it must be o.message when one is given.
 void confirm_message(HWND box, const Options& o) {
   const std::wstring text = text_of(GetDlgItem(box, 0xFFFF));
@@ -148,13 +123,9 @@ void confirm_message(HWND box, const Options& o) {
   PostMessageW(box, WM_COMMAND, IDOK, 0);
 }
 
-// Sets the destination, unchecks languages, presses OK and handles the
-// message that follows.
+// Sets the destination, presses OK and handles the message that follows.
 void install(const Options& o, const PROCESS_INFORMATION& process, HWND dialog) {
   SendMessageW(GetDlgItem(dialog, 1032), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(o.install.c_str()));
-  for (const std::wstring& code : o.uncheck) {
-    if (!uncheck_language(process.hProcess, GetDlgItem(dialog, 1010), code)) fail("no such language item");
-  }
   std::printf("OK pressed after %.1f ms\n", ms_since_start());
   PostMessageW(GetDlgItem(dialog, 99), BM_CLICK, 0, 0);
   const Search search = wait_for_window(process, true, 300, dialog);
@@ -172,7 +143,6 @@ bool parse(int argc, wchar_t** argv, Options& o) {
     if (arg == L"--screenshot") o.screenshot = value;
     else if (arg == L"--wait") o.wait_ms = _wtoi(value.c_str());
     else if (arg == L"--install") o.install = value;
-    else if (arg == L"--uncheck") o.uncheck.push_back(value);
     else if (arg == L"--message") o.message = value;
     else if (arg == L"--message-screenshot") o.message_screenshot = value;
     else return false;
@@ -186,7 +156,7 @@ int wmain(int argc, wchar_t** argv) {
   Options o;
   if (!parse(argc, argv, o)) {
     std::fprintf(stderr, "usage: setup_probe SETUP.EXE [--screenshot F] [--wait MS]\n"
-                         "                   [--install DEST [--uncheck CODE]... [--message T] [--message-screenshot F]]\n");
+                         "                   [--install DEST [--message T] [--message-screenshot F]]\n");
     return 2;
   }
   QueryPerformanceFrequency(&frequency);
