@@ -453,13 +453,13 @@ const int kBoxes[] = {IDC_PROGRAM_GROUP, IDC_DESKTOP_ICON, IDC_QUICK_LAUNCH};
 
 fs::path link_in(const fs::path& folder, const std::wstring& name = kGroup) { return folder / (name + L".lnk"); }
 
-// A registry value as text (a number in decimal); "<missing>" when it cannot
-// be read.
+// A registry value as text (a number in decimal, from the buffer's first two
+// UTF-16 units); "<missing>" when it cannot be read.
 std::wstring read_registry(HKEY root, const wchar_t* key, const wchar_t* value) {
   wchar_t text[600] = {};
   DWORD type = 0, bytes = sizeof text - 2;
   if (RegGetValueW(root, key, value, RRF_RT_ANY, &type, text, &bytes) != ERROR_SUCCESS) return L"<missing>";
-  return type == REG_DWORD ? std::to_wstring(*reinterpret_cast<const DWORD*>(text)) : text;
+  return type == REG_DWORD ? std::to_wstring(text[0] | static_cast<DWORD>(text[1]) << 16) : text;
 }
 
 void write_registry(HKEY root, const wchar_t* key, const wchar_t* value, const std::wstring& text) {
