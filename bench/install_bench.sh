@@ -203,7 +203,7 @@ files_floor=$(median "$work/floor-files.times")
 awk -v o="$ours" -v z="$zlib" -v l="$lzma" -v f="$files_floor" 'BEGIN {
   printf "beyond the file floor (%.1f ms): ours %.1f ms, NSIS zlib %.1f ms (ours / it %.2f), NSIS solid lzma %.1f ms (%.2f)\n",
     f, o - f, z - f, (o - f) / (z - f), l - f, (o - f) / (l - f) }'
-echo "ours beyond the dialog floor (its two passes over the package, the records and shortcuts):" \
+echo "ours beyond the dialog floor (its start-up, its two passes over the package, records and shortcuts):" \
   "$(awk -v o="$ours" -v d="$(median "$work/floor-dialog.times")" 'BEGIN {printf "%.1f", o - d}') ms"
 printf "%-34s %21s %14s\n" "medians (ms)" "process start to dialog" "OK to message"
 for step in "floor-dialog:the dialog floor" "vxsetup:vxsetup" "sample:the sample Setup.exe"; do
